@@ -1,0 +1,60 @@
+#pragma once
+
+#include "URLRequest.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+#include <variant>
+
+// Turns an instant into one fixed-shape UTC text with ASCII digits, whatever the machine's
+// locale, time zone or calendar.
+class DateFormatter {
+public:
+    explicit DateFormatter(QString pattern) : m_pattern(std::move(pattern)) { }
+    QString string(const QDateTime &instant) const;
+
+private:
+    QString m_pattern; // a QDateTime format pattern, applied in UTC with the C locale
+};
+
+// Why sign() refused a request: no method, no URL or no host.
+struct SigningError {
+    QString description;
+};
+
+// Signs HTTP requests with AWS Signature Version 4 (AWS4-HMAC-SHA256) for one key pair,
+// region and service: adds "Host", "X-Amz-Date" and "Authorization".
+class AWSURLRequestSigner {
+public:
+    AWSURLRequestSigner(QString serviceType, QString awsRegion, QString accessKeyId,
+                        QString secretSigningKey);
+
+    static DateFormatter makeDateFormatter(const QString &pattern);
+
+    // A signed copy of `request`, signed at `now`; the caller's request is not changed.
+    std::variant<URLRequest, SigningError>
+    sign(const URLRequest &request,
+         const QDateTime &now = QDateTime::currentDateTimeUtc()) const;
+
+    // 64 lowercase hex digits: the signing key derived from `secret`, `dateStamp` and the
+    // signer's region and service, applied to `stringToSign`.
+    QString computeSignature(const QString &stringToSign, const QString &secret,
+                             const QString &dateStamp) const;
+
+    static QByteArray utf8Bytes(const QString &text);
+    static QByteArray sha256Digest(const QByteArray &bytes);
+    static QByteArray hmacSHA256(const QByteArray &key, const QByteArray &data);
+    static QString hexString(const QByteArray &bytes);
+
+    const QString accessKeyId;
+    const QString secretSigningKey;
+    const QString awsRegion;
+    const QString serviceType;
+    const QString hmacShaTypeString = QStringLiteral("AWS4-HMAC-SHA256");
+    const QString aws4Request = QStringLiteral("aws4_request");
+    const DateFormatter iso8601Formatter;
+    const DateFormatter shortDateFormatter;
+};

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+// Why an exchange ended without an HTTP response (or broke off during one): no
+// connection, name not resolved, TLS refused, time-out, cancelled, reply too large, or a
+// configuration that kept the request from being sent at all.
+struct TransportError {
+    enum class Kind {
+        Network,        // the network or TLS layer failed
+        TimedOut,       // no progress within the request's timeout
+        Cancelled,      // the task was cancelled
+        ReplyTooLarge,  // the body passed the size limit and the transfer was aborted
+        Configuration,  // nothing was sent: the request could not be set up
+    };
+
+    Kind kind = Kind::Network;
+    QString description; // readable, for the user; never holds a secret
+
+    friend bool operator==(const TransportError &, const TransportError &) = default;
+};
