@@ -25,6 +25,18 @@ struct SigningError {
     QString description;
 };
 
+// The texts of one signing, stage by stage, as AWS Signature Version 4 names them.
+struct SigningStages {
+    URLRequest request; // the caller's request with "Host" and "X-Amz-Date" added
+    QString requestTimestamp;
+    QString dateStamp;
+    QString canonicalRequest;
+    QString credentialScope;
+    QString stringToSign;
+    QString signature;
+    QString authorization; // the value of the "Authorization" field
+};
+
 // Signs HTTP requests with AWS Signature Version 4 (AWS4-HMAC-SHA256) for one key pair,
 // region and service: adds "Host", "X-Amz-Date" and "Authorization".
 class AWSURLRequestSigner {
@@ -43,6 +55,28 @@ public:
     // signer's region and service, applied to `stringToSign`.
     QString computeSignature(const QString &stringToSign, const QString &secret,
                              const QString &dateStamp) const;
+
+    // Everything sign() computes for `request` at `now`, before "Authorization" is added.
+    std::variant<SigningStages, SigningError>
+    signingStages(const URLRequest &request,
+                  const QDateTime &now = QDateTime::currentDateTimeUtc()) const;
+
+    // The stages, each a text of its own so that tests can compare them one by one.
+    static QString hostFieldValue(const QUrl &url);
+    static QString canonicalURI(const QUrl &url);
+    static QString canonicalQueryString(const QUrl &url);
+    struct CanonicalHeaders {
+        QString lines; // "name:value" lines ordered by lowercased name, each ending in "\n"
+        QString signedHeaders; // the lowercased names in the same order, joined by ";"
+    };
+    static CanonicalHeaders canonicalHeaders(const QList<URLRequest::HeaderField> &fields);
+    static QString trimmedHeaderValue(const QString &value);
+    // `request` must already carry "Host" and "X-Amz-Date".
+    static QString canonicalRequest(const URLRequest &request, const CanonicalHeaders &headers);
+    QString credentialScope(const QString &dateStamp) const;
+    QString stringToSign(const QString &requestTimestamp, const QString &credentialScope,
+                         const QString &canonicalRequest) const;
+    QByteArray signingKey(const QString &secret, const QString &dateStamp) const;
 
     static QByteArray utf8Bytes(const QString &text);
     static QByteArray sha256Digest(const QByteArray &bytes);
