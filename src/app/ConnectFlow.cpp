@@ -1,1 +1,198 @@
-// placeholder, replaced by the implementation
+#include "ConnectFlow.h"
+
+#include "DesktopServices.h"
+#include "RedshiftCredentialsRequest.h"
+#include "URLSessionTask.h"
+
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace {
+
+const QString jdbcPrefix = QStringLiteral("jdbc:");
+const QString redshiftIAMPrefix = QStringLiteral("redshift:iam:");
+
+// Compares the first prefix.size() characters of `text` (all of it if shorter) after
+// lower-casing, so only the prefix's own letters in any case match.
+bool hasPrefixIgnoringCase(const QString &text, const QString &prefix)
+{
+    return text.left(prefix.size()).toLower() == prefix;
+}
+
+} // namespace
+
+ConnectFlow::ConnectFlow(DesktopServices &desktop, QObject *parent)
+    : QObject(parent), m_desktop(desktop)
+{
+}
+
+void ConnectFlow::openURLString(const QString &text)
+{
+    // Leading JDBC prefixes are removed one after another; a loop instead of a recursion
+    // so that a paste made of thousands of them cannot exhaust the stack.
+    QString rest = text;
+    while (!rest.isEmpty() && hasPrefixIgnoringCase(rest, jdbcPrefix))
+        rest.remove(0, jdbcPrefix.size());
+
+    if (rest.isEmpty()) {
+        m_desktop.showAlert(QStringLiteral("No URL"),
+                            QStringLiteral("Please paste or type an URL into the text field"));
+        return;
+    }
+    if (hasPrefixIgnoringCase(rest, redshiftIAMPrefix)) {
+        openRedshiftIAMURL(rest);
+        return;
+    }
+
+    // StrictMode rejects what may not stand in a URL (blanks, stray "%") instead of
+    // escaping it: the text is opened as typed or not at all.
+    const QUrl url(rest, QUrl::StrictMode);
+    if (!url.isValid()) {
+        m_desktop.showAlert(QStringLiteral("Malformed URL"),
+                            rest + QStringLiteral(" is not a valid URL"));
+        return;
+    }
+    // A relative reference such as a bare word would be taken for a local file by the
+    // desktop's opener; no handler is registered for it, so it is dropped silently.
+    if (url.scheme().isEmpty())
+        return;
+    m_desktop.openURL(url);
+}
+
+void ConnectFlow::openRedshiftIAMURL(const QString &text)
+{
+    const QString rewritten = QStringLiteral("postgres:") + text.mid(redshiftIAMPrefix.size());
+    QUrl connectionURL(rewritten, QUrl::StrictMode);
+    if (!connectionURL.isValid()) {
+        m_desktop.showAlert(QStringLiteral("Malformed URL"),
+                            text + QStringLiteral(" is not a valid Redshift IAM URL"));
+        return;
+    }
+
+    const std::shared_ptr<RedshiftCredentialsRequest> request = RedshiftCredentialsRequest::create();
+
+    if (const std::optional<URLQueryItems> items = queryItems(connectionURL)) {
+        URLQueryItems kept;
+        for (const URLQueryItem &item : *items) {
+            if (sortQueryItem(item, *request))
+                kept.append(item);
+        }
+        setQueryItems(connectionURL, kept);
+    }
+
+    const QString host = connectionURL.host();
+    if (!host.isEmpty()) {
+        // Without UseUnicodePropertiesOption, \w is ASCII letters, digits and "_".
+        static const QRegularExpression clusterAndRegion(
+                QStringLiteral("^([^.]+).*\\.(\\w+-\\w+-\\w+)\\."));
+        const QRegularExpressionMatch match = clusterAndRegion.match(host);
+        if (match.hasMatch()) {
+            const bool hasClusterIdentifier = std::any_of(
+                    request->parameters.cbegin(), request->parameters.cend(),
+                    [](const URLQueryItem &item) {
+                        return item.name == QLatin1String("ClusterIdentifier");
+                    });
+            if (!hasClusterIdentifier)
+                request->parameters.append({ QStringLiteral("ClusterIdentifier"), match.captured(1) });
+            request->awsRegion = match.captured(2);
+        }
+    }
+
+    const QString user = connectionURL.userName(QUrl::FullyDecoded);
+    if (!user.isEmpty()) {
+        const bool hasDbUser = std::any_of(
+                request->parameters.cbegin(), request->parameters.cend(),
+                [](const URLQueryItem &item) { return item.name == QLatin1String("DbUser"); });
+        if (!hasDbUser)
+            request->parameters.append({ QStringLiteral("DbUser"), user });
+    }
+
+    // Without a key pair or a region there is nothing to sign or to address: say which
+    // pieces are missing before anything is sent.
+    QStringList missing;
+    if (!request->accessKeyID)
+        missing.append(QStringLiteral("AccessKeyID"));
+    if (!request->secretAccessKey)
+        missing.append(QStringLiteral("SecretAccessKey"));
+    if (!request->awsRegion)
+        missing.append(QStringLiteral("the region in the host name"));
+    if (!missing.isEmpty()) {
+        m_desktop.showAlert(QStringLiteral("Incomplete Redshift IAM URL"),
+                            QStringLiteral("Missing: ") + missing.join(QStringLiteral(", ")));
+        return;
+    }
+
+    setBusy(true);
+    const QPointer<ConnectFlow> self(this);
+    lastTask = request->start([self, connectionURL](const CredentialsResult &result) {
+        if (self)
+            self->completeConnection(result, connectionURL);
+    });
+}
+
+bool ConnectFlow::sortQueryItem(const URLQueryItem &item, RedshiftCredentialsRequest &request)
+{
+    static const QStringList forwardedNames {
+        QStringLiteral("ClusterIdentifier"), QStringLiteral("DbUser"),
+        QStringLiteral("AutoCreate"),        QStringLiteral("DbName"),
+        QStringLiteral("DurationSeconds"),
+    };
+    if (forwardedNames.contains(item.name, Qt::CaseSensitive)
+        || item.name.startsWith(QLatin1String("DbGroups.DbGroup."), Qt::CaseSensitive)) {
+        request.parameters.append(item);
+        return false;
+    }
+    const QString lowerName = item.name.toLower();
+    if (lowerName == QLatin1String("accesskeyid")) {
+        request.accessKeyID = item.value;
+        return false;
+    }
+    if (lowerName == QLatin1String("secretaccesskey")) {
+        request.secretAccessKey = item.value;
+        return false;
+    }
+    return true;
+}
+
+void ConnectFlow::completeConnection(const CredentialsResult &result, QUrl connectionURL)
+{
+    bool opened = false;
+    if (result.isSuccess()) {
+        // An empty credential must still be written as present, so a null text becomes an
+        // empty one; DecodedMode percent-encodes what a user or password part cannot hold.
+        const auto present = [](const QString &text) {
+            return text.isNull() ? QStringLiteral("") : text;
+        };
+        connectionURL.setUserName(present(*result.dbUser), QUrl::DecodedMode);
+        connectionURL.setPassword(present(*result.dbPassword), QUrl::DecodedMode);
+        if (connectionURL.isValid()) {
+            m_desktop.openURL(connectionURL);
+            opened = true;
+        }
+    }
+    if (!opened) {
+        QString informativeText;
+        if (result.transportError)
+            informativeText += result.transportError->description + QLatin1Char('\n');
+        if (result.errorMessage)
+            informativeText += *result.errorMessage + QLatin1Char('\n');
+        m_desktop.showAlert(QStringLiteral("Failed to get credentials from AWS"), informativeText);
+    }
+    setBusy(false);
+}
+
+void ConnectFlow::cancel()
+{
+    if (lastTask)
+        lastTask->cancel();
+}
+
+void ConnectFlow::setBusy(bool busy)
+{
+    m_busy = busy;
+    m_desktop.setConnectEnabled(!busy);
+    m_desktop.setProgressAnimating(busy);
+    Q_EMIT busyChanged(busy);
+}

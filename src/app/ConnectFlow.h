@@ -31,6 +31,10 @@ public:
 
     bool isBusy() const { return m_busy; }
 
+Q_SIGNALS:
+    // Emitted when the busy state turns on (a request started) or off (its completion ran).
+    void busyChanged(bool busy);
+
 private:
     void setBusy(bool busy);
 

@@ -1,1 +1,18 @@
-int main() { return 0; }
+#include "AppDelegate.h"
+#include "MainWindow.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("iamlink"));
+    QApplication::setApplicationVersion(QStringLiteral(IAMLINK_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("iamlink"));
+
+    MainWindow window;
+    AppDelegate delegate;
+    delegate.loadInterface(&window);
+    window.show();
+    return QApplication::exec();
+}

@@ -1,1 +1,40 @@
-// placeholder, replaced by the implementation
+#pragma once
+
+#include "DesktopServices.h"
+
+#include <cstdio>
+
+// The desktop services of the command line: a finished URL is written to standard output
+// or handed to the desktop's opener, an alert goes to standard error and sets the exit
+// status, and the busy state has nothing to show.
+class TerminalDesktopServices : public DesktopServices {
+public:
+    enum class OpenMode {
+        Print,  // write the URL and a line break to standard output
+        Desktop // hand the URL to the desktop's opener (xdg-open, or open on macOS)
+    };
+
+    explicit TerminalDesktopServices(OpenMode mode, std::FILE *out = stdout,
+                                     std::FILE *err = stderr);
+
+    void openURL(const QUrl &url) override;
+    void showAlert(const QString &messageText, const QString &informativeText) override;
+    void beep() override { }
+    void setConnectEnabled(bool) override { }
+    void setProgressAnimating(bool) override { }
+
+    // 0 until an alert was shown or the opener could not be started, then 1.
+    int exitStatus() const { return m_exitStatus; }
+
+    // `text` with the value of every query item named secretaccesskey (any case, the name
+    // possibly percent-encoded) replaced by "***", for anything written to standard error.
+    static QString maskSecrets(const QString &text);
+
+private:
+    void writeError(const QString &text);
+
+    OpenMode m_mode;
+    std::FILE *m_out;
+    std::FILE *m_err;
+    int m_exitStatus = 0;
+};

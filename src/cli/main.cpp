@@ -1,1 +1,97 @@
-int main() { return 0; }
+#include "ConnectFlow.h"
+#include "InterruptNotifier.h"
+#include "TerminalDesktopServices.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+const char usageLine[] = "Usage: iamlink-cli [--print] [URL]\n";
+
+int usageError(const QString &reason)
+{
+    const QByteArray text = QCoreApplication::applicationName().toUtf8() + ": " + reason.toUtf8()
+            + "\n" + usageLine;
+    std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+    return 2;
+}
+
+// The URL from standard input, less one trailing line break. From a terminal one line is
+// read, so Return ends the input; from a pipe or file, everything.
+QString readURLFromStandardInput()
+{
+    QFile input;
+    if (!input.open(stdin, QIODevice::ReadOnly))
+        return {};
+    QByteArray bytes = ::isatty(STDIN_FILENO) ? input.readLine() : input.readAll();
+    if (bytes.endsWith("\r\n"))
+        bytes.chop(2);
+    else if (bytes.endsWith('\n'))
+        bytes.chop(1);
+    return QString::fromUtf8(bytes);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("iamlink-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(IAMLINK_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+            "Turns a Redshift IAM URL (jdbc:redshift:iam://cluster.id.region.redshift.amazonaws.com"
+            ":5439/db?AccessKeyID=...&SecretAccessKey=...&DbUser=...) into a postgres:// URL with "
+            "temporary credentials from GetClusterCredentials and opens it with the desktop's "
+            "handler. Any other URL is opened as given, less a leading jdbc:.\n"
+            "Without URL, or with -, the URL is read from standard input, so that the secret "
+            "key stays out of process lists and shell history."));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    const QCommandLineOption printOption(
+            QStringLiteral("print"),
+            QStringLiteral("Write the URL to standard output instead of opening it."));
+    parser.addOption(printOption);
+    parser.addPositionalArgument(QStringLiteral("URL"),
+                                 QStringLiteral("The URL to open; - or none reads standard input."),
+                                 QStringLiteral("[URL]"));
+
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(helpOption))
+        parser.showHelp(0);
+    if (parser.isSet(versionOption))
+        parser.showVersion();
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1)
+        return usageError(QStringLiteral("too many arguments"));
+
+    const QString text = positional.isEmpty() || positional.first() == QLatin1String("-")
+            ? readURLFromStandardInput()
+            : positional.first();
+
+    TerminalDesktopServices desktop(parser.isSet(printOption)
+                                            ? TerminalDesktopServices::OpenMode::Print
+                                            : TerminalDesktopServices::OpenMode::Desktop);
+    ConnectFlow flow(desktop);
+    InterruptNotifier interrupts;
+    QObject::connect(&interrupts, &InterruptNotifier::interrupted, &flow, &ConnectFlow::cancel);
+
+    flow.openURLString(text);
+    if (flow.isBusy()) {
+        QEventLoop loop;
+        QObject::connect(&flow, &ConnectFlow::busyChanged, &loop, [&loop](bool busy) {
+            if (!busy)
+                loop.quit();
+        });
+        loop.exec();
+    }
+    return desktop.exitStatus();
+}
