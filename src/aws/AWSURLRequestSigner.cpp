@@ -33,8 +33,10 @@ DateFormatter AWSURLRequestSigner::makeDateFormatter(const QString &pattern)
     return DateFormatter(pattern);
 }
 
-static std::optional<SigningError> refusal(const URLRequest &request)
+static std::optional<SigningError> refusal(const URLRequest &request, const QDateTime &now)
 {
+    if (!now.isValid())
+        return SigningError { u"The signing time is not valid."_s };
     if (request.method.isEmpty())
         return SigningError { u"The request has no method."_s };
     if (request.url.isEmpty())
@@ -60,7 +62,7 @@ std::variant<URLRequest, SigningError> AWSURLRequestSigner::sign(const URLReques
 std::variant<SigningStages, SigningError>
 AWSURLRequestSigner::signingStages(const URLRequest &request, const QDateTime &now) const
 {
-    if (auto error = refusal(request))
+    if (auto error = refusal(request, now))
         return std::move(*error);
 
     SigningStages stages;

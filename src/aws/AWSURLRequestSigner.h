@@ -20,7 +20,7 @@ private:
     QString m_pattern; // a QDateTime format pattern, applied in UTC with the C locale
 };
 
-// Why sign() refused a request: no method, no URL or no host.
+// Why sign() refused a request: no method, no URL or no host (or an invalid signing time).
 struct SigningError {
     QString description;
 };

@@ -512,22 +512,26 @@ void TestAWSURLRequestSigner::shouldRefuseIncompleteRequest_data()
 {
     QTest::addColumn<QString>("method");
     QTest::addColumn<QUrl>("url");
+    QTest::addColumn<QDateTime>("instant");
 
-    QTest::newRow("no method") << QString() << QUrl(u"https://h/"_s);
-    QTest::newRow("no URL") << u"POST"_s << QUrl();
-    QTest::newRow("invalid URL") << u"POST"_s << QUrl(u"https://h:99999/"_s);
-    QTest::newRow("relative URL without host") << u"POST"_s << QUrl(u"path/only?a=1"_s);
-    QTest::newRow("absolute URL without host") << u"POST"_s << QUrl(u"mailto:someone"_s);
+    const QUrl url(u"https://h/"_s);
+    QTest::newRow("no method") << QString() << url << exampleInstant;
+    QTest::newRow("no URL") << u"POST"_s << QUrl() << exampleInstant;
+    QTest::newRow("invalid URL") << u"POST"_s << QUrl(u"https://h:99999/"_s) << exampleInstant;
+    QTest::newRow("relative URL without host") << u"POST"_s << QUrl(u"path/only?a=1"_s) << exampleInstant;
+    QTest::newRow("absolute URL without host") << u"POST"_s << QUrl(u"mailto:someone"_s) << exampleInstant;
+    QTest::newRow("invalid signing time") << u"POST"_s << url << QDateTime();
 }
 
 void TestAWSURLRequestSigner::shouldRefuseIncompleteRequest()
 {
     QFETCH(QString, method);
     QFETCH(QUrl, url);
+    QFETCH(QDateTime, instant);
     const AWSURLRequestSigner signer(u"redshift"_s, u"us-west-2"_s, exampleAccessKey, exampleSecret);
     URLRequest request(url);
     request.method = method;
-    const auto result = signer.sign(request, exampleInstant);
+    const auto result = signer.sign(request, instant);
     QVERIFY(std::holds_alternative<SigningError>(result));
     QVERIFY(!std::get<SigningError>(result).description.isEmpty());
 }
