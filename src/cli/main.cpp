@@ -47,12 +47,18 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-            "Turns a Redshift IAM URL (jdbc:redshift:iam://cluster.id.region.redshift.amazonaws.com"
-            ":5439/db?AccessKeyID=...&SecretAccessKey=...&DbUser=...) into a postgres:// URL with "
-            "temporary credentials from GetClusterCredentials and opens it with the desktop's "
-            "handler. Any other URL is opened as given, less a leading jdbc:.\n"
-            "Without URL, or with -, the URL is read from standard input, so that the secret "
-            "key stays out of process lists and shell history."));
+            "Turns a Redshift IAM URL such as\n"
+            "  jdbc:redshift:iam://examplecluster.abc123.us-west-2.redshift.amazonaws.com:5439/dev"
+            "?AccessKeyID=...&SecretAccessKey=...&DbUser=...\n"
+            "into a postgres:// URL with temporary credentials from GetClusterCredentials and\n"
+            "opens it with the desktop's handler; any other URL is opened as given, less a\n"
+            "leading jdbc:. Without URL, or with -, the URL is read from standard input, so\n"
+            "that the secret key stays out of process lists and shell history.\n"
+            "\n"
+            "Exit status: 0 done, 1 an alert (printed on standard error), 2 bad usage.\n"
+            "Environment: AWS_ENDPOINT_URL_REDSHIFT or AWS_ENDPOINT_URL replaces the regional\n"
+            "endpoint; AWS_CA_BUNDLE adds trusted certificates; http_proxy, https_proxy and\n"
+            "no_proxy are honoured."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption printOption(
