@@ -20,12 +20,10 @@ const QDateTime instant = QDateTime(QDate(2015, 8, 30), QTime(12, 36), Qt::UTC);
 URLRequest credentialsRequest()
 {
     QUrl url(u"https://redshift.us-west-2.amazonaws.com/"_s);
-    setQueryItems(url, { { u"ClusterIdentifier"_s, u"examplecluster"_s },
-                         { u"DbUser"_s, u"analyst"_s },
-                         { u"DbName"_s, u"dev"_s },
-                         { u"AutoCreate"_s, u"true"_s },
-                         { u"DurationSeconds"_s, u"900"_s },
-                         { u"Action"_s, u"GetClusterCredentials"_s } });
+    setQueryItems(url,
+        { { u"ClusterIdentifier"_s, u"examplecluster"_s }, { u"DbUser"_s, u"analyst"_s },
+            { u"DbName"_s, u"dev"_s }, { u"AutoCreate"_s, u"true"_s },
+            { u"DurationSeconds"_s, u"900"_s }, { u"Action"_s, u"GetClusterCredentials"_s } });
     URLRequest request(url);
     request.method = u"POST"_s;
     return request;
@@ -48,10 +46,11 @@ BENCHMARK(BM_SignCredentialsRequest);
 void BM_ComputeSignature(benchmark::State &state)
 {
     const AWSURLRequestSigner awsSigner = signer();
-    const auto stages = std::get<SigningStages>(awsSigner.signingStages(credentialsRequest(), instant));
+    const auto stages
+        = std::get<SigningStages>(awsSigner.signingStages(credentialsRequest(), instant));
     for (auto _ : state)
         benchmark::DoNotOptimize(
-                awsSigner.computeSignature(stages.stringToSign, secret, stages.dateStamp));
+            awsSigner.computeSignature(stages.stringToSign, secret, stages.dateStamp));
 }
 BENCHMARK(BM_ComputeSignature);
 

@@ -17,14 +17,14 @@ QString DateFormatter::string(const QDateTime &instant) const
     return QLocale::c().toString(instant.toUTC(), m_pattern);
 }
 
-AWSURLRequestSigner::AWSURLRequestSigner(QString serviceType, QString awsRegion,
-                                         QString accessKeyId, QString secretSigningKey)
-    : accessKeyId(std::move(accessKeyId)),
-      secretSigningKey(std::move(secretSigningKey)),
-      awsRegion(std::move(awsRegion)),
-      serviceType(std::move(serviceType)),
-      iso8601Formatter(makeDateFormatter(u"yyyyMMdd'T'HHmmss'Z'"_s)),
-      shortDateFormatter(makeDateFormatter(u"yyyyMMdd"_s))
+AWSURLRequestSigner::AWSURLRequestSigner(
+    QString serviceType, QString awsRegion, QString accessKeyId, QString secretSigningKey)
+    : accessKeyId(std::move(accessKeyId))
+    , secretSigningKey(std::move(secretSigningKey))
+    , awsRegion(std::move(awsRegion))
+    , serviceType(std::move(serviceType))
+    , iso8601Formatter(makeDateFormatter(u"yyyyMMdd'T'HHmmss'Z'"_s))
+    , shortDateFormatter(makeDateFormatter(u"yyyyMMdd"_s))
 {
 }
 
@@ -48,8 +48,8 @@ static std::optional<SigningError> refusal(const URLRequest &request, const QDat
     return std::nullopt;
 }
 
-std::variant<URLRequest, SigningError> AWSURLRequestSigner::sign(const URLRequest &request,
-                                                                 const QDateTime &now) const
+std::variant<URLRequest, SigningError> AWSURLRequestSigner::sign(
+    const URLRequest &request, const QDateTime &now) const
 {
     auto stages = signingStages(request, now);
     if (auto *error = std::get_if<SigningError>(&stages))
@@ -59,8 +59,8 @@ std::variant<URLRequest, SigningError> AWSURLRequestSigner::sign(const URLReques
     return std::move(signing.request);
 }
 
-std::variant<SigningStages, SigningError>
-AWSURLRequestSigner::signingStages(const URLRequest &request, const QDateTime &now) const
+std::variant<SigningStages, SigningError> AWSURLRequestSigner::signingStages(
+    const URLRequest &request, const QDateTime &now) const
 {
     if (auto error = refusal(request, now))
         return std::move(*error);
@@ -75,12 +75,12 @@ AWSURLRequestSigner::signingStages(const URLRequest &request, const QDateTime &n
     const CanonicalHeaders headers = canonicalHeaders(stages.request.headerFields());
     stages.canonicalRequest = canonicalRequest(stages.request, headers);
     stages.credentialScope = credentialScope(stages.dateStamp);
-    stages.stringToSign =
-            stringToSign(stages.requestTimestamp, stages.credentialScope, stages.canonicalRequest);
+    stages.stringToSign
+        = stringToSign(stages.requestTimestamp, stages.credentialScope, stages.canonicalRequest);
     stages.signature = computeSignature(stages.stringToSign, secretSigningKey, stages.dateStamp);
     stages.authorization = hmacShaTypeString + u" Credential="_s + accessKeyId + u'/'
-            + stages.credentialScope + u", SignedHeaders="_s + headers.signedHeaders
-            + u", Signature="_s + stages.signature;
+        + stages.credentialScope + u", SignedHeaders="_s + headers.signedHeaders + u", Signature="_s
+        + stages.signature;
     return stages;
 }
 
@@ -114,7 +114,8 @@ QString AWSURLRequestSigner::canonicalQueryString(const QUrl &url)
     QList<std::pair<QByteArray, QByteArray>> encoded;
     encoded.reserve(items->size());
     for (const URLQueryItem &item : *items)
-        encoded.append({ awsPercentEncode(item.name), awsPercentEncode(item.value.value_or(QString())) });
+        encoded.append(
+            { awsPercentEncode(item.name), awsPercentEncode(item.value.value_or(QString())) });
     std::sort(encoded.begin(), encoded.end());
 
     QByteArray query;
@@ -145,15 +146,15 @@ QString AWSURLRequestSigner::trimmedHeaderValue(const QString &value)
     return value.sliced(begin, end - begin);
 }
 
-AWSURLRequestSigner::CanonicalHeaders
-AWSURLRequestSigner::canonicalHeaders(const QList<URLRequest::HeaderField> &fields)
+AWSURLRequestSigner::CanonicalHeaders AWSURLRequestSigner::canonicalHeaders(
+    const QList<URLRequest::HeaderField> &fields)
 {
     QList<URLRequest::HeaderField> lowered;
     lowered.reserve(fields.size());
     for (const auto &[name, value] : fields)
         lowered.append({ name.toLower(), trimmedHeaderValue(value) });
     std::sort(lowered.begin(), lowered.end(),
-              [](const auto &a, const auto &b) { return a.first < b.first; });
+        [](const auto &a, const auto &b) { return a.first < b.first; });
 
     CanonicalHeaders headers;
     for (const auto &[name, value] : std::as_const(lowered)) {
@@ -165,13 +166,13 @@ AWSURLRequestSigner::canonicalHeaders(const QList<URLRequest::HeaderField> &fiel
     return headers;
 }
 
-QString AWSURLRequestSigner::canonicalRequest(const URLRequest &request,
-                                              const CanonicalHeaders &headers)
+QString AWSURLRequestSigner::canonicalRequest(
+    const URLRequest &request, const CanonicalHeaders &headers)
 {
     const QString payloadHash = hexString(sha256Digest(request.body.value_or(QByteArray())));
     return request.method + u'\n' + canonicalURI(request.url) + u'\n'
-            + canonicalQueryString(request.url) + u'\n' + headers.lines + u'\n'
-            + headers.signedHeaders + u'\n' + payloadHash;
+        + canonicalQueryString(request.url) + u'\n' + headers.lines + u'\n' + headers.signedHeaders
+        + u'\n' + payloadHash;
 }
 
 QString AWSURLRequestSigner::credentialScope(const QString &dateStamp) const
@@ -180,11 +181,11 @@ QString AWSURLRequestSigner::credentialScope(const QString &dateStamp) const
 }
 
 QString AWSURLRequestSigner::stringToSign(const QString &requestTimestamp,
-                                          const QString &credentialScope,
-                                          const QString &canonicalRequest) const
+    const QString &credentialScope,
+    const QString &canonicalRequest) const
 {
     return hmacShaTypeString + u'\n' + requestTimestamp + u'\n' + credentialScope + u'\n'
-            + hexString(sha256Digest(utf8Bytes(canonicalRequest)));
+        + hexString(sha256Digest(utf8Bytes(canonicalRequest)));
 }
 
 // Derived afresh for every signing; never cached.
@@ -196,8 +197,8 @@ QByteArray AWSURLRequestSigner::signingKey(const QString &secret, const QString 
     return hmacSHA256(serviceKey, utf8Bytes(aws4Request));
 }
 
-QString AWSURLRequestSigner::computeSignature(const QString &stringToSign, const QString &secret,
-                                             const QString &dateStamp) const
+QString AWSURLRequestSigner::computeSignature(
+    const QString &stringToSign, const QString &secret, const QString &dateStamp) const
 {
     return hexString(hmacSHA256(signingKey(secret, dateStamp), utf8Bytes(stringToSign)));
 }

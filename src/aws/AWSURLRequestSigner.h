@@ -13,7 +13,10 @@
 // locale, time zone or calendar.
 class DateFormatter {
 public:
-    explicit DateFormatter(QString pattern) : m_pattern(std::move(pattern)) { }
+    explicit DateFormatter(QString pattern)
+        : m_pattern(std::move(pattern))
+    {
+    }
     QString string(const QDateTime &instant) const;
 
 private:
@@ -41,25 +44,23 @@ struct SigningStages {
 // region and service: adds "Host", "X-Amz-Date" and "Authorization".
 class AWSURLRequestSigner {
 public:
-    AWSURLRequestSigner(QString serviceType, QString awsRegion, QString accessKeyId,
-                        QString secretSigningKey);
+    AWSURLRequestSigner(
+        QString serviceType, QString awsRegion, QString accessKeyId, QString secretSigningKey);
 
     static DateFormatter makeDateFormatter(const QString &pattern);
 
     // A signed copy of `request`, signed at `now`; the caller's request is not changed.
-    std::variant<URLRequest, SigningError>
-    sign(const URLRequest &request,
-         const QDateTime &now = QDateTime::currentDateTimeUtc()) const;
+    std::variant<URLRequest, SigningError> sign(
+        const URLRequest &request, const QDateTime &now = QDateTime::currentDateTimeUtc()) const;
 
     // 64 lowercase hex digits: the signing key derived from `secret`, `dateStamp` and the
     // signer's region and service, applied to `stringToSign`.
-    QString computeSignature(const QString &stringToSign, const QString &secret,
-                             const QString &dateStamp) const;
+    QString computeSignature(
+        const QString &stringToSign, const QString &secret, const QString &dateStamp) const;
 
     // Everything sign() computes for `request` at `now`, before "Authorization" is added.
-    std::variant<SigningStages, SigningError>
-    signingStages(const URLRequest &request,
-                  const QDateTime &now = QDateTime::currentDateTimeUtc()) const;
+    std::variant<SigningStages, SigningError> signingStages(
+        const URLRequest &request, const QDateTime &now = QDateTime::currentDateTimeUtc()) const;
 
     // The stages, each a text of its own so that tests can compare them one by one.
     static QString hostFieldValue(const QUrl &url);
@@ -74,8 +75,9 @@ public:
     // `request` must already carry "Host" and "X-Amz-Date".
     static QString canonicalRequest(const URLRequest &request, const CanonicalHeaders &headers);
     QString credentialScope(const QString &dateStamp) const;
-    QString stringToSign(const QString &requestTimestamp, const QString &credentialScope,
-                         const QString &canonicalRequest) const;
+    QString stringToSign(const QString &requestTimestamp,
+        const QString &credentialScope,
+        const QString &canonicalRequest) const;
     QByteArray signingKey(const QString &secret, const QString &dateStamp) const;
 
     static QByteArray utf8Bytes(const QString &text);

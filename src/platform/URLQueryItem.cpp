@@ -33,8 +33,8 @@ std::optional<URLQueryItems> queryItems(const QUrl &url)
         if (equals < 0)
             items.append({ percentDecoded(part), std::nullopt });
         else
-            items.append({ percentDecoded(part.first(equals)),
-                           percentDecoded(part.sliced(equals + 1)) });
+            items.append(
+                { percentDecoded(part.first(equals)), percentDecoded(part.sliced(equals + 1)) });
         start = end + 1;
     }
     return items;

@@ -1,6 +1,9 @@
 #include "URLRequest.h"
 
-URLRequest::URLRequest(QUrl url) : url(std::move(url)) { }
+URLRequest::URLRequest(QUrl url)
+    : url(std::move(url))
+{
+}
 
 void URLRequest::addValue(const QString &value, const QString &field)
 {

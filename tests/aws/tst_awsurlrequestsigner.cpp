@@ -41,8 +41,8 @@ const QStringList applyingSuiteCases {
     u"get-vanilla-with-session-token"_s,
 };
 
-// Cases outside that list whose expectations this signer meets all the same: their paths and
-// repeated fields come out the same under either set of rules.
+// Cases outside that list whose expectations this signer meets all the same: their paths,
+// repeated fields and session token come out the same under either set of rules.
 const QStringList alsoMatchingSuiteCases {
     u"get-relative-relative-unnormalized"_s,
     u"get-relative-unnormalized"_s,
@@ -59,10 +59,13 @@ const QStringList alsoMatchingSuiteCases {
 // Cases whose expectations follow rules this signer defines differently, with the reason.
 const QList<std::pair<QString, const char *>> differingSuiteCases {
     { u"get-relative-normalized"_s, "the path is signed as the URL gives it, not normalised" },
-    { u"get-relative-relative-normalized"_s, "the path is signed as the URL gives it, not normalised" },
-    { u"get-slash-dot-slash-normalized"_s, "the path is signed as the URL gives it, not normalised" },
+    { u"get-relative-relative-normalized"_s,
+        "the path is signed as the URL gives it, not normalised" },
+    { u"get-slash-dot-slash-normalized"_s,
+        "the path is signed as the URL gives it, not normalised" },
     { u"get-slash-normalized"_s, "the path is signed as the URL gives it, not normalised" },
-    { u"get-slash-pointless-dot-normalized"_s, "the path is signed as the URL gives it, not normalised" },
+    { u"get-slash-pointless-dot-normalized"_s,
+        "the path is signed as the URL gives it, not normalised" },
     { u"get-slashes-normalized"_s, "the path is signed as the URL gives it, not normalised" },
     { u"get-space-normalized"_s, "the path is signed decoded, not URI-encoded" },
     { u"get-space-unnormalized"_s, "the path is signed decoded, not URI-encoded" },
@@ -96,7 +99,8 @@ QByteArray readFile(const QString &path)
 // plus the session token and body hash fields that the suite's signer would have added.
 std::optional<SuiteCase> loadSuiteCase(const QString &folder)
 {
-    const QJsonObject context = QJsonDocument::fromJson(readFile(folder + u"/context.json"_s)).object();
+    const QJsonObject context
+        = QJsonDocument::fromJson(readFile(folder + u"/context.json"_s)).object();
     const QByteArray raw = readFile(folder + u"/request.txt"_s);
     if (context.isEmpty() || raw.isEmpty())
         return std::nullopt;
@@ -107,7 +111,8 @@ std::optional<SuiteCase> loadSuiteCase(const QString &folder)
     suiteCase.secret = credentials.value(u"secret_access_key"_s).toString();
     suiteCase.region = context.value(u"region"_s).toString();
     suiteCase.service = context.value(u"service"_s).toString();
-    suiteCase.instant = QDateTime::fromString(context.value(u"timestamp"_s).toString(), Qt::ISODate);
+    suiteCase.instant
+        = QDateTime::fromString(context.value(u"timestamp"_s).toString(), Qt::ISODate);
 
     const qsizetype headEnd = raw.indexOf("\n\n");
     const QByteArray head = headEnd < 0 ? raw : raw.first(headEnd);
@@ -143,19 +148,23 @@ std::optional<SuiteCase> loadSuiteCase(const QString &folder)
     if (!body.isEmpty())
         suiteCase.request.body = body;
     if (context.value(u"sign_body"_s).toBool())
-        suiteCase.request.addValue(AWSURLRequestSigner::hexString(AWSURLRequestSigner::sha256Digest(body)),
-                                   u"X-Amz-Content-Sha256"_s);
+        suiteCase.request.addValue(
+            AWSURLRequestSigner::hexString(AWSURLRequestSigner::sha256Digest(body)),
+            u"X-Amz-Content-Sha256"_s);
     if (credentials.contains(u"token"_s))
-        suiteCase.request.addValue(credentials.value(u"token"_s).toString(), u"X-Amz-Security-Token"_s);
+        suiteCase.request.addValue(
+            credentials.value(u"token"_s).toString(), u"X-Amz-Security-Token"_s);
 
-    suiteCase.canonicalRequest = QString::fromUtf8(readFile(folder + u"/header-canonical-request.txt"_s));
+    suiteCase.canonicalRequest
+        = QString::fromUtf8(readFile(folder + u"/header-canonical-request.txt"_s));
     suiteCase.stringToSign = QString::fromUtf8(readFile(folder + u"/header-string-to-sign.txt"_s));
     suiteCase.signature = QString::fromUtf8(readFile(folder + u"/header-signature.txt"_s));
     return suiteCase;
 }
 
-SigningStages stagesOf(const AWSURLRequestSigner &signer, const URLRequest &request,
-                       const QDateTime &instant = exampleInstant)
+SigningStages stagesOf(const AWSURLRequestSigner &signer,
+    const URLRequest &request,
+    const QDateTime &instant = exampleInstant)
 {
     auto stages = signer.signingStages(request, instant);
     if (auto *error = std::get_if<SigningError>(&stages))
@@ -212,7 +221,8 @@ void TestAWSURLRequestSigner::initTestCase()
 {
     m_suite = qEnvironmentVariable("IAMLINK_SIGV4_SUITE");
     QVERIFY2(!m_suite.isEmpty(), "IAMLINK_SIGV4_SUITE is not set");
-    QVERIFY2(QDir(m_suite).exists(u"get-vanilla"_s), qPrintable(u"no signing test suite in "_s + m_suite));
+    QVERIFY2(QDir(m_suite).exists(u"get-vanilla"_s),
+        qPrintable(u"no signing test suite in "_s + m_suite));
 }
 
 // Undoes what the time zone and locale test changed, also when it failed half-way (its
@@ -237,8 +247,8 @@ void TestAWSURLRequestSigner::shouldMatchSigningTestSuite()
     const std::optional<SuiteCase> suiteCase = loadSuiteCase(m_suite + u'/' + folder);
     QVERIFY2(suiteCase, qPrintable(u"cannot read case "_s + folder));
 
-    const AWSURLRequestSigner signer(suiteCase->service, suiteCase->region,
-                                     suiteCase->accessKeyId, suiteCase->secret);
+    const AWSURLRequestSigner signer(
+        suiteCase->service, suiteCase->region, suiteCase->accessKeyId, suiteCase->secret);
     const SigningStages stages = stagesOf(signer, suiteCase->request, suiteCase->instant);
     QCOMPARE(stages.canonicalRequest, suiteCase->canonicalRequest);
     QCOMPARE(stages.stringToSign, suiteCase->stringToSign);
@@ -264,8 +274,8 @@ void TestAWSURLRequestSigner::shouldDifferFromSuiteByDesign()
     const std::optional<SuiteCase> suiteCase = loadSuiteCase(m_suite + u'/' + folder);
     QVERIFY2(suiteCase, qPrintable(u"cannot read case "_s + folder));
 
-    const AWSURLRequestSigner signer(suiteCase->service, suiteCase->region,
-                                     suiteCase->accessKeyId, suiteCase->secret);
+    const AWSURLRequestSigner signer(
+        suiteCase->service, suiteCase->region, suiteCase->accessKeyId, suiteCase->secret);
     const SigningStages stages = stagesOf(signer, suiteCase->request, suiteCase->instant);
     QEXPECT_FAIL("", qPrintable(reason), Continue);
     QCOMPARE(stages.canonicalRequest, suiteCase->canonicalRequest);
@@ -275,7 +285,7 @@ void TestAWSURLRequestSigner::shouldDeriveSigningKeyOfPublishedExample()
 {
     const AWSURLRequestSigner signer(u"iam"_s, u"us-east-1"_s, exampleAccessKey, exampleSecret);
     QCOMPARE(AWSURLRequestSigner::hexString(signer.signingKey(exampleSecret, u"20120215"_s)),
-             u"f4780e2d9f65fa895f9c67b32ce1baf0b0d8a43505a000a1a9e090d414db404d"_s);
+        u"f4780e2d9f65fa895f9c67b32ce1baf0b0d8a43505a000a1a9e090d414db404d"_s);
 }
 
 void TestAWSURLRequestSigner::shouldReproducePublishedExample()
@@ -287,9 +297,10 @@ void TestAWSURLRequestSigner::shouldReproducePublishedExample()
 
     const SigningStages stages = stagesOf(signer, request);
     QCOMPARE(AWSURLRequestSigner::hexString(AWSURLRequestSigner::sha256Digest(
-                     AWSURLRequestSigner::utf8Bytes(stages.canonicalRequest))),
-             u"f536975d06c0309214f805bb90ccff089219ecd68b2577efef23edd43b7e1a59"_s);
-    QCOMPARE(stages.signature, u"5d672d79c15b13162d9279b0855cfba6789a8edb4c82c400e06b5924a6f2b5d7"_s);
+                 AWSURLRequestSigner::utf8Bytes(stages.canonicalRequest))),
+        u"f536975d06c0309214f805bb90ccff089219ecd68b2577efef23edd43b7e1a59"_s);
+    QCOMPARE(
+        stages.signature, u"5d672d79c15b13162d9279b0855cfba6789a8edb4c82c400e06b5924a6f2b5d7"_s);
 
     const auto result = signer.sign(request, exampleInstant);
     QVERIFY(std::holds_alternative<URLRequest>(result));
@@ -302,9 +313,9 @@ void TestAWSURLRequestSigner::shouldReproducePublishedExample()
         { u"Host"_s, u"iam.amazonaws.com"_s },
         { u"X-Amz-Date"_s, u"20150830T123600Z"_s },
         { u"Authorization"_s,
-          u"AWS4-HMAC-SHA256 Credential=AKIDEXAMPLE/20150830/us-east-1/iam/aws4_request, "
-          "SignedHeaders=content-type;host;x-amz-date, "
-          "Signature=5d672d79c15b13162d9279b0855cfba6789a8edb4c82c400e06b5924a6f2b5d7"_s },
+            u"AWS4-HMAC-SHA256 Credential=AKIDEXAMPLE/20150830/us-east-1/iam/aws4_request, "
+            "SignedHeaders=content-type;host;x-amz-date, "
+            "Signature=5d672d79c15b13162d9279b0855cfba6789a8edb4c82c400e06b5924a6f2b5d7"_s },
     };
     QCOMPARE(signedRequest.headerFields(), expectedFields);
 }
@@ -313,26 +324,26 @@ void TestAWSURLRequestSigner::shouldReproducePublishedExample()
 // signature. The sent query keeps its order, an item without "=" is signed as "name=".
 void TestAWSURLRequestSigner::shouldMatchBotocoreOnReservedCharacters()
 {
-    const AWSURLRequestSigner signer(u"redshift"_s, u"us-west-2"_s, exampleAccessKey, exampleSecret);
+    const AWSURLRequestSigner signer(
+        u"redshift"_s, u"us-west-2"_s, exampleAccessKey, exampleSecret);
     QUrl url(u"https://redshift.us-west-2.amazonaws.com/"_s);
-    setQueryItems(url, { { u"DbUser"_s, u"a+b/c=d&e f é"_s },
-                         { u"DbGroups.DbGroup.2"_s, u"z"_s },
-                         { u"DbGroups.DbGroup.10"_s, u"y"_s },
-                         { u"DbGroups.DbGroup.1"_s, u"x"_s },
-                         { u"AutoCreate"_s, std::nullopt },
-                         { u"Action"_s, u"GetClusterCredentials"_s } });
+    setQueryItems(url,
+        { { u"DbUser"_s, u"a+b/c=d&e f é"_s }, { u"DbGroups.DbGroup.2"_s, u"z"_s },
+            { u"DbGroups.DbGroup.10"_s, u"y"_s }, { u"DbGroups.DbGroup.1"_s, u"x"_s },
+            { u"AutoCreate"_s, std::nullopt }, { u"Action"_s, u"GetClusterCredentials"_s } });
     URLRequest request(url);
     request.method = u"POST"_s;
 
     const SigningStages stages = stagesOf(signer, request);
     QCOMPARE(stages.canonicalRequest.section(u'\n', 2, 2),
-             u"Action=GetClusterCredentials&AutoCreate=&DbGroups.DbGroup.1=x"
-             "&DbGroups.DbGroup.10=y&DbGroups.DbGroup.2=z&DbUser=a%2Bb%2Fc%3Dd%26e%20f%20%C3%A9"_s);
-    QCOMPARE(stages.signature, u"89c68854bdc6fb2900e0aaa7131eede60a88df52956b2ecf8959b5b9bcb66d1d"_s);
+        u"Action=GetClusterCredentials&AutoCreate=&DbGroups.DbGroup.1=x"
+        "&DbGroups.DbGroup.10=y&DbGroups.DbGroup.2=z&DbUser=a%2Bb%2Fc%3Dd%26e%20f%20%C3%A9"_s);
+    QCOMPARE(
+        stages.signature, u"89c68854bdc6fb2900e0aaa7131eede60a88df52956b2ecf8959b5b9bcb66d1d"_s);
     QCOMPARE(stages.request.url.toEncoded(),
-             "https://redshift.us-west-2.amazonaws.com/?DbUser=a%2Bb%2Fc%3Dd%26e%20f%20%C3%A9"
-             "&DbGroups.DbGroup.2=z&DbGroups.DbGroup.10=y&DbGroups.DbGroup.1=x&AutoCreate"
-             "&Action=GetClusterCredentials"_ba);
+        "https://redshift.us-west-2.amazonaws.com/?DbUser=a%2Bb%2Fc%3Dd%26e%20f%20%C3%A9"
+        "&DbGroups.DbGroup.2=z&DbGroups.DbGroup.10=y&DbGroups.DbGroup.1=x&AutoCreate"
+        "&Action=GetClusterCredentials"_ba);
 }
 
 void TestAWSURLRequestSigner::shouldFormatTimestampsInUtc_data()
@@ -342,15 +353,16 @@ void TestAWSURLRequestSigner::shouldFormatTimestampsInUtc_data()
     QTest::addColumn<QString>("dateStamp");
 
     const QDate day(2015, 8, 30);
-    QTest::newRow("last tenth of a second of the day")
-            << QDateTime(day, QTime(23, 59, 59, 900), Qt::UTC) << u"20150830T235959Z"_s << u"20150830"_s;
-    QTest::newRow("a tenth of a second later")
-            << QDateTime(day.addDays(1), QTime(0, 0), Qt::UTC) << u"20150831T000000Z"_s << u"20150831"_s;
+    QTest::newRow("last tenth of a second of the day") << QDateTime(day, QTime(23, 59, 59, 900),
+        Qt::UTC) << u"20150830T235959Z"_s << u"20150830"_s;
+    QTest::newRow("a tenth of a second later") << QDateTime(day.addDays(1), QTime(0, 0), Qt::UTC)
+                                               << u"20150831T000000Z"_s << u"20150831"_s;
     QTest::newRow("instant given at another offset")
-            << QDateTime(day.addDays(1), QTime(5, 29, 59, 999), Qt::OffsetFromUTC, 5 * 3600 + 1800)
-            << u"20150830T235959Z"_s << u"20150830"_s;
+        << QDateTime(day.addDays(1), QTime(5, 29, 59, 999), Qt::OffsetFromUTC, 5 * 3600 + 1800)
+        << u"20150830T235959Z"_s << u"20150830"_s;
     QTest::newRow("leap day, one digit month and hour")
-            << QDateTime(QDate(2024, 2, 29), QTime(1, 2, 3), Qt::UTC) << u"20240229T010203Z"_s << u"20240229"_s;
+        << QDateTime(QDate(2024, 2, 29), QTime(1, 2, 3), Qt::UTC) << u"20240229T010203Z"_s
+        << u"20240229"_s;
     QTest::newRow("year end") << QDateTime(QDate(2025, 12, 31), QTime(23, 0), Qt::UTC)
                               << u"20251231T230000Z"_s << u"20251231"_s;
 }
@@ -361,7 +373,8 @@ void TestAWSURLRequestSigner::shouldFormatTimestampsInUtc()
     QFETCH(QString, timestamp);
     QFETCH(QString, dateStamp);
 
-    const AWSURLRequestSigner signer(u"redshift"_s, u"us-west-2"_s, exampleAccessKey, exampleSecret);
+    const AWSURLRequestSigner signer(
+        u"redshift"_s, u"us-west-2"_s, exampleAccessKey, exampleSecret);
     const SigningStages stages = stagesOf(signer, postRequest("https://h/"), instant);
     QCOMPARE(stages.requestTimestamp, timestamp);
     QCOMPARE(stages.request.value(u"X-Amz-Date"_s).value_or(QString()), timestamp);
@@ -375,9 +388,12 @@ void TestAWSURLRequestSigner::shouldIgnoreMachineTimeZoneAndLocale_data()
     QTest::addColumn<QByteArray>("locale");
     QTest::addColumn<int>("offsetSeconds");
 
-    QTest::newRow("Kolkata, Arabic digits") << "Asia/Kolkata"_ba << "ar_EG"_ba << 5 * 3600 + 1800;
-    QTest::newRow("St John's, Thai") << "America/St_Johns"_ba << "th_TH"_ba << -(2 * 3600 + 1800);
-    QTest::newRow("Kiritimati, Persian") << "Pacific/Kiritimati"_ba << "fa_IR"_ba << 14 * 3600;
+    QTest::newRow("Kolkata, Arabic digits") << "Asia/Kolkata"_ba
+                                            << "ar_EG"_ba << 5 * 3600 + 1800;
+    QTest::newRow("St John's, Thai") << "America/St_Johns"_ba
+                                     << "th_TH"_ba << -(2 * 3600 + 1800);
+    QTest::newRow("Kiritimati, Persian") << "Pacific/Kiritimati"_ba
+                                         << "fa_IR"_ba << 14 * 3600;
 }
 
 // The instant is the last tenth of 2015-08-30 in UTC, given in the machine's local time.
@@ -395,11 +411,12 @@ void TestAWSURLRequestSigner::shouldIgnoreMachineTimeZoneAndLocale()
     QLocale::setDefault(QLocale(QString::fromLatin1(locale)));
 
     const QDateTime instant = QDateTime::fromMSecsSinceEpoch(
-            QDateTime(QDate(2015, 8, 30), QTime(23, 59, 59, 900), Qt::UTC).toMSecsSinceEpoch(),
-            Qt::LocalTime);
+        QDateTime(QDate(2015, 8, 30), QTime(23, 59, 59, 900), Qt::UTC).toMSecsSinceEpoch(),
+        Qt::LocalTime);
     QCOMPARE(instant.offsetFromUtc(), offsetSeconds);
 
-    const AWSURLRequestSigner signer(u"redshift"_s, u"us-west-2"_s, exampleAccessKey, exampleSecret);
+    const AWSURLRequestSigner signer(
+        u"redshift"_s, u"us-west-2"_s, exampleAccessKey, exampleSecret);
     const SigningStages stages = stagesOf(signer, postRequest("https://h/"), instant);
     QCOMPARE(stages.requestTimestamp, u"20150830T235959Z"_s);
     QCOMPARE(stages.dateStamp, u"20150830"_s);
@@ -413,17 +430,19 @@ void TestAWSURLRequestSigner::shouldBuildCanonicalQuery_data()
     QTest::newRow("no query") << "https://h/"_ba << QString();
     QTest::newRow("question mark alone") << "https://h/?"_ba << QString();
     QTest::newRow("names ordered as text")
-            << "https://h/?DbGroups.DbGroup.2=c&DbGroups.DbGroup.10=b&DbGroups.DbGroup.1=a"_ba
-            << u"DbGroups.DbGroup.1=a&DbGroups.DbGroup.10=b&DbGroups.DbGroup.2=c"_s;
+        << "https://h/?DbGroups.DbGroup.2=c&DbGroups.DbGroup.10=b&DbGroups.DbGroup.1=a"_ba
+        << u"DbGroups.DbGroup.1=a&DbGroups.DbGroup.10=b&DbGroups.DbGroup.2=c"_s;
     QTest::newRow("action sent last is signed first")
-            << "https://h/?DbUser=u&ClusterIdentifier=c&Action=GetClusterCredentials"_ba
-            << u"Action=GetClusterCredentials&ClusterIdentifier=c&DbUser=u"_s;
-    QTest::newRow("upper case before lower case") << "https://h/?b=1&B=2&a=3"_ba << u"B=2&a=3&b=1"_s;
-    QTest::newRow("equal names ordered by value") << "https://h/?k=b&k=a&k=&k"_ba << u"k=&k=&k=a&k=b"_s;
+        << "https://h/?DbUser=u&ClusterIdentifier=c&Action=GetClusterCredentials"_ba
+        << u"Action=GetClusterCredentials&ClusterIdentifier=c&DbUser=u"_s;
+    QTest::newRow("upper case before lower case")
+        << "https://h/?b=1&B=2&a=3"_ba << u"B=2&a=3&b=1"_s;
+    QTest::newRow("equal names ordered by value")
+        << "https://h/?k=b&k=a&k=&k"_ba << u"k=&k=&k=a&k=b"_s;
     QTest::newRow("ordered by encoded value, not decoded")
-            << "https://h/?k=z&k=%C3%A9"_ba << u"k=%C3%A9&k=z"_s;
+        << "https://h/?k=z&k=%C3%A9"_ba << u"k=%C3%A9&k=z"_s;
     QTest::newRow("reserved characters, space and UTF-8 encoded")
-            << "https://h/?v=%2B%20/%3D%26%20%20%C3%A9"_ba << u"v=%2B%20%2F%3D%26%20%20%C3%A9"_s;
+        << "https://h/?v=%2B%20/%3D%26%20%20%C3%A9"_ba << u"v=%2B%20%2F%3D%26%20%20%C3%A9"_s;
     QTest::newRow("literal plus read as plus") << "https://h/?v=1+2"_ba << u"v=1%2B2"_s;
     QTest::newRow("unreserved left alone") << "https://h/?a-b_c.d~e=%7E"_ba << u"a-b_c.d~e=~"_s;
 }
@@ -432,7 +451,8 @@ void TestAWSURLRequestSigner::shouldBuildCanonicalQuery()
 {
     QFETCH(QByteArray, url);
     QFETCH(QString, canonical);
-    QCOMPARE(AWSURLRequestSigner::canonicalQueryString(QUrl::fromEncoded(url, QUrl::StrictMode)), canonical);
+    QCOMPARE(AWSURLRequestSigner::canonicalQueryString(QUrl::fromEncoded(url, QUrl::StrictMode)),
+        canonical);
 }
 
 void TestAWSURLRequestSigner::shouldBuildCanonicalHeaders_data()
@@ -442,21 +462,22 @@ void TestAWSURLRequestSigner::shouldBuildCanonicalHeaders_data()
     QTest::addColumn<QString>("signedHeaders");
 
     QTest::newRow("lowercased and ordered by name")
-            << QList<URLRequest::HeaderField> { { u"X-Amz-Date"_s, u"d"_s }, { u"host"_s, u"h"_s },
-                                                { u"Content-Type"_s, u"text/plain"_s } }
-            << u"content-type:text/plain\nhost:h\nx-amz-date:d\n"_s << u"content-type;host;x-amz-date"_s;
+        << QList<URLRequest::HeaderField> { { u"X-Amz-Date"_s, u"d"_s }, { u"host"_s, u"h"_s },
+               { u"Content-Type"_s, u"text/plain"_s } }
+        << u"content-type:text/plain\nhost:h\nx-amz-date:d\n"_s
+        << u"content-type;host;x-amz-date"_s;
     QTest::newRow("outer spaces trimmed, inner kept")
-            << QList<URLRequest::HeaderField> { { u"My-Header"_s, u"  a   b  "_s } }
-            << u"my-header:a   b\n"_s << u"my-header"_s;
+        << QList<URLRequest::HeaderField> { { u"My-Header"_s, u"  a   b  "_s } }
+        << u"my-header:a   b\n"_s << u"my-header"_s;
     QTest::newRow("tabs and Unicode space separators trimmed")
-            << QList<URLRequest::HeaderField> { { u"My-Header"_s, u"\t\u00a0a\tb\u3000\u2009"_s } }
-            << u"my-header:a\tb\n"_s << u"my-header"_s;
+        << QList<URLRequest::HeaderField> { { u"My-Header"_s, u"\t\u00a0a\tb\u3000\u2009"_s } }
+        << u"my-header:a\tb\n"_s << u"my-header"_s;
     QTest::newRow("line breaks are not trimmed")
-            << QList<URLRequest::HeaderField> { { u"My-Header"_s, u"\n a \r\n"_s } }
-            << u"my-header:\n a \r\n\n"_s << u"my-header"_s;
+        << QList<URLRequest::HeaderField> { { u"My-Header"_s, u"\n a \r\n"_s } }
+        << u"my-header:\n a \r\n\n"_s << u"my-header"_s;
     QTest::newRow("value case kept, empty value")
-            << QList<URLRequest::HeaderField> { { u"B"_s, u"VALUE"_s }, { u"a"_s, u" "_s } }
-            << u"a:\nb:VALUE\n"_s << u"a;b"_s;
+        << QList<URLRequest::HeaderField> { { u"B"_s, u"VALUE"_s }, { u"a"_s, u" "_s } }
+        << u"a:\nb:VALUE\n"_s << u"a;b"_s;
 }
 
 void TestAWSURLRequestSigner::shouldBuildCanonicalHeaders()
@@ -488,7 +509,8 @@ void TestAWSURLRequestSigner::shouldWriteHostWithPortOnlyWhenNotDefault()
 {
     QFETCH(QByteArray, url);
     QFETCH(QString, host);
-    const AWSURLRequestSigner signer(u"redshift"_s, u"us-west-2"_s, exampleAccessKey, exampleSecret);
+    const AWSURLRequestSigner signer(
+        u"redshift"_s, u"us-west-2"_s, exampleAccessKey, exampleSecret);
     const SigningStages stages = stagesOf(signer, postRequest(url.constData()));
     QCOMPARE(stages.request.value(u"Host"_s).value_or(QString()), host);
     QVERIFY(stages.canonicalRequest.contains(u"\nhost:"_s + host + u'\n'));
@@ -496,15 +518,17 @@ void TestAWSURLRequestSigner::shouldWriteHostWithPortOnlyWhenNotDefault()
 
 void TestAWSURLRequestSigner::shouldAppendToFieldsAlreadySet()
 {
-    const AWSURLRequestSigner signer(u"redshift"_s, u"us-west-2"_s, exampleAccessKey, exampleSecret);
+    const AWSURLRequestSigner signer(
+        u"redshift"_s, u"us-west-2"_s, exampleAccessKey, exampleSecret);
     URLRequest request = postRequest("https://redshift.us-west-2.amazonaws.com/");
     request.addValue(u"example.com"_s, u"host"_s);
     request.addValue(u"yesterday"_s, u"X-AMZ-DATE"_s);
 
     const SigningStages stages = stagesOf(signer, request);
-    QCOMPARE(stages.request.value(u"Host"_s).value_or(QString()), u"example.com,redshift.us-west-2.amazonaws.com"_s);
+    QCOMPARE(stages.request.value(u"Host"_s).value_or(QString()),
+        u"example.com,redshift.us-west-2.amazonaws.com"_s);
     QCOMPARE(stages.canonicalRequest.section(u'\n', 3, 5),
-             u"host:example.com,redshift.us-west-2.amazonaws.com\nx-amz-date:yesterday,20150830T123600Z\n"_s);
+        u"host:example.com,redshift.us-west-2.amazonaws.com\nx-amz-date:yesterday,20150830T123600Z\n"_s);
     QCOMPARE(stages.canonicalRequest.section(u'\n', 6, 6), u"host;x-amz-date"_s);
 }
 
@@ -518,8 +542,10 @@ void TestAWSURLRequestSigner::shouldRefuseIncompleteRequest_data()
     QTest::newRow("no method") << QString() << url << exampleInstant;
     QTest::newRow("no URL") << u"POST"_s << QUrl() << exampleInstant;
     QTest::newRow("invalid URL") << u"POST"_s << QUrl(u"https://h:99999/"_s) << exampleInstant;
-    QTest::newRow("relative URL without host") << u"POST"_s << QUrl(u"path/only?a=1"_s) << exampleInstant;
-    QTest::newRow("absolute URL without host") << u"POST"_s << QUrl(u"mailto:someone"_s) << exampleInstant;
+    QTest::newRow("relative URL without host")
+        << u"POST"_s << QUrl(u"path/only?a=1"_s) << exampleInstant;
+    QTest::newRow("absolute URL without host")
+        << u"POST"_s << QUrl(u"mailto:someone"_s) << exampleInstant;
     QTest::newRow("invalid signing time") << u"POST"_s << url << QDateTime();
 }
 
@@ -528,7 +554,8 @@ void TestAWSURLRequestSigner::shouldRefuseIncompleteRequest()
     QFETCH(QString, method);
     QFETCH(QUrl, url);
     QFETCH(QDateTime, instant);
-    const AWSURLRequestSigner signer(u"redshift"_s, u"us-west-2"_s, exampleAccessKey, exampleSecret);
+    const AWSURLRequestSigner signer(
+        u"redshift"_s, u"us-west-2"_s, exampleAccessKey, exampleSecret);
     URLRequest request(url);
     request.method = method;
     const auto result = signer.sign(request, instant);
@@ -538,7 +565,8 @@ void TestAWSURLRequestSigner::shouldRefuseIncompleteRequest()
 
 void TestAWSURLRequestSigner::shouldWriteLowercaseHex()
 {
-    QCOMPARE(AWSURLRequestSigner::hexString(QByteArray::fromRawData("\x00\x0f\xff", 3)), u"000fff"_s);
+    QCOMPARE(
+        AWSURLRequestSigner::hexString(QByteArray::fromRawData("\x00\x0f\xff", 3)), u"000fff"_s);
     QCOMPARE(AWSURLRequestSigner::hexString({}), QString());
 }
 

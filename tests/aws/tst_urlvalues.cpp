@@ -30,19 +30,18 @@ void TestURLValues::shouldReadQueryItems_data()
     QTest::newRow("no query") << "https://h/path"_ba << std::optional<URLQueryItems>();
     QTest::newRow("question mark alone") << "https://h/?"_ba << std::optional(URLQueryItems {});
     QTest::newRow("absent and empty value")
-            << "https://h/?flag&empty=&x=1"_ba
-            << std::optional(URLQueryItems { item(u"flag"_s, std::nullopt),
-                                             item(u"empty"_s, u""_s), item(u"x"_s, u"1"_s) });
+        << "https://h/?flag&empty=&x=1"_ba
+        << std::optional(URLQueryItems {
+               item(u"flag"_s, std::nullopt), item(u"empty"_s, u""_s), item(u"x"_s, u"1"_s) });
     QTest::newRow("plus stays plus")
-            << "https://h/?a=1+2&b+c=d"_ba
-            << std::optional(URLQueryItems { item(u"a"_s, u"1+2"_s), item(u"b+c"_s, u"d"_s) });
+        << "https://h/?a=1+2&b+c=d"_ba
+        << std::optional(URLQueryItems { item(u"a"_s, u"1+2"_s), item(u"b+c"_s, u"d"_s) });
     QTest::newRow("escapes decoded, first equals splits")
-            << "https://h/?k%3D=v=w%26%20%C3%A9"_ba
-            << std::optional(URLQueryItems { item(u"k="_s, u"v=w& é"_s) });
-    QTest::newRow("URL order kept")
-            << "https://h/?b=2&a=1&b=0"_ba
-            << std::optional(URLQueryItems { item(u"b"_s, u"2"_s), item(u"a"_s, u"1"_s),
-                                             item(u"b"_s, u"0"_s) });
+        << "https://h/?k%3D=v=w%26%20%C3%A9"_ba
+        << std::optional(URLQueryItems { item(u"k="_s, u"v=w& é"_s) });
+    QTest::newRow("URL order kept") << "https://h/?b=2&a=1&b=0"_ba
+                                    << std::optional(URLQueryItems { item(u"b"_s, u"2"_s),
+                                           item(u"a"_s, u"1"_s), item(u"b"_s, u"0"_s) });
 }
 
 void TestURLValues::shouldReadQueryItems()
@@ -63,15 +62,14 @@ void TestURLValues::shouldKeepEscapesAsWritten_data()
     QTest::addColumn<QByteArray>("query");
 
     QTest::newRow("reserved characters")
-            << URLQueryItems { item(u"v"_s, u"a+b/c=d&e f"_s) } << "v=a%2Bb%2Fc%3Dd%26e%20f"_ba;
-    QTest::newRow("UTF-8")
-            << URLQueryItems { item(u"é"_s, u"ሴ"_s) } << "%C3%A9=%E1%88%B4"_ba;
+        << URLQueryItems { item(u"v"_s, u"a+b/c=d&e f"_s) } << "v=a%2Bb%2Fc%3Dd%26e%20f"_ba;
+    QTest::newRow("UTF-8") << URLQueryItems { item(u"é"_s, u"ሴ"_s) } << "%C3%A9=%E1%88%B4"_ba;
     QTest::newRow("unreserved left alone")
-            << URLQueryItems { item(u"A-Z_a.z~09"_s, std::nullopt) } << "A-Z_a.z~09"_ba;
+        << URLQueryItems { item(u"A-Z_a.z~09"_s, std::nullopt) } << "A-Z_a.z~09"_ba;
     QTest::newRow("list order, absent and empty values")
-            << URLQueryItems { item(u"b"_s, std::nullopt), item(u"a"_s, u""_s),
-                               item(u"Action"_s, u"GetClusterCredentials"_s) }
-            << "b&a=&Action=GetClusterCredentials"_ba;
+        << URLQueryItems { item(u"b"_s, std::nullopt), item(u"a"_s, u""_s),
+               item(u"Action"_s, u"GetClusterCredentials"_s) }
+        << "b&a=&Action=GetClusterCredentials"_ba;
 }
 
 void TestURLValues::shouldKeepEscapesAsWritten()
@@ -100,7 +98,7 @@ void TestURLValues::shouldAppendHeaderValuesWithComma()
     QCOMPARE(request.value(u"hOsT"_s), std::optional(u"a,b,"_s));
     QCOMPARE(request.value(u"Date"_s), std::nullopt);
     const QList<URLRequest::HeaderField> expected { { u"Host"_s, u"a,b,"_s },
-                                                    { u"Content-Type"_s, u"text/plain"_s } };
+        { u"Content-Type"_s, u"text/plain"_s } };
     QCOMPARE(request.headerFields(), expected);
 }
 
