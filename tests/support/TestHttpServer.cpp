@@ -164,7 +164,9 @@ TestHttpServer::TestHttpServer(Mode mode, QObject *parent) : QObject(parent), d(
                     + reasonPhrase(reply.status) + "\r\n";
                 for (const auto &[name, value] : reply.headers)
                     out += name + ": " + value + "\r\n";
-                out += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+                const qint64 length = reply.declaredLength.value_or(reply.body.size());
+                if (length >= 0)
+                    out += "Content-Length: " + QByteArray::number(length) + "\r\n";
                 out += "Connection: close\r\n\r\n";
                 out += reply.body;
                 guard->write(out);

@@ -26,6 +26,9 @@ struct CannedReply {
     QList<QPair<QByteArray, QByteArray>> headers; // Content-Length is added by the server
     QByteArray body;
     bool neverAnswer = false;
+    // Content-Length to declare instead of the body's size (a larger one makes the server
+    // close the connection mid-body); -1 sends no Content-Length, so the body ends at close.
+    std::optional<qint64> declaredLength = std::nullopt;
 };
 
 // A loopback HTTP or HTTPS server for tests: listens on 127.0.0.1, records every request
