@@ -113,7 +113,7 @@ void URLSession::Worker::checkDeclaredLength()
 
 void URLSession::Worker::readBody()
 {
-    if (m_tooLarge || m_completed)
+    if (m_tooLarge || m_completed || !m_reply->isReadable())
         return;
     // Read as it arrives, so that the limit also holds for bodies that are decompressed or
     // come without a length.
