@@ -1,2 +1,123 @@
+#include "RedshiftCredentialsRequest.h"
+#include "TestHttpServer.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
 #include <benchmark/benchmark.h>
-BENCHMARK_MAIN();
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QByteArray successReply =
+        "<GetClusterCredentialsResponse xmlns=\"http://redshift.amazonaws.com/doc/2012-12-01/\">\n"
+        "  <GetClusterCredentialsResult>\n"
+        "    <DbUser>IAM:analyst</DbUser>\n"
+        "    <Expiration>2024-01-01T00:15:00.000Z</Expiration>\n"
+        "    <DbPassword>AMAFBx5xZaNEZyqaKyz1ThPqFl4JV8QlV0WuPnsRaTDGJtbyNQ7tE0Rt1VDC1tzfZjSxhR"
+        "E9tFqbqZ8NOCIuBQvgwkBAi1jNE9KZtZgJBgo5Aeb0r8rXjKsNhHLhHAmmJ5TSeHhILUSfHgBBuYH8nqR4NuWg"
+        "3N5Gd2Ik2u0Xx8NM8CvnmQ==</DbPassword>\n"
+        "  </GetClusterCredentialsResult>\n"
+        "  <ResponseMetadata>\n"
+        "    <RequestId>8d43d1f1-4dce-11ee-a4d1-0a3b5f44b3c1</RequestId>\n"
+        "  </ResponseMetadata>\n"
+        "</GetClusterCredentialsResponse>\n";
+
+// (a) What the session thread and the main thread do with a typical success reply.
+void BM_ReadSuccessReply(benchmark::State &state)
+{
+    for (auto _ : state) {
+        auto request = RedshiftCredentialsRequest::create();
+        request->parse(successReply);
+        request->deliverCredentialsResult(
+                [](const CredentialsResult &result) { benchmark::DoNotOptimize(result.dbPassword); },
+                std::nullopt);
+    }
+}
+BENCHMARK(BM_ReadSuccessReply);
+
+// (b) One whole exchange against a loopback server that closes every connection, so each
+// iteration of both benchmarks below opens a fresh connection.
+TestHttpServer *server = nullptr;
+
+void BM_WholeCredentialsRequest(benchmark::State &state)
+{
+    qputenv("AWS_ENDPOINT_URL_REDSHIFT", server->url().toEncoded());
+    for (auto _ : state) {
+        auto request = RedshiftCredentialsRequest::create();
+        request->awsRegion = u"us-west-2"_s;
+        request->accessKeyID = u"AKIDEXAMPLE"_s;
+        request->secretAccessKey = u"wJalrXUtnFEMI/K7MDENG+bPxRfiCYEXAMPLEKEY"_s;
+        request->parameters = { { u"ClusterIdentifier"_s, u"examplecluster"_s },
+                                { u"DbUser"_s, u"analyst"_s },
+                                { u"DbName"_s, u"dev"_s } };
+        QEventLoop loop;
+        bool success = false;
+        request->start([&](const CredentialsResult &result) {
+            success = result.isSuccess();
+            loop.quit();
+        });
+        loop.exec();
+        if (!success)
+            state.SkipWithError("the request failed");
+    }
+}
+BENCHMARK(BM_WholeCredentialsRequest)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+// The same POST with a bare QNetworkAccessManager on the main thread: no signing, no
+// session thread, no parse.
+void BM_BareNetworkAccessManagerPost(benchmark::State &state)
+{
+    QNetworkAccessManager manager;
+    QUrl url = server->url();
+    url.setPath(u"/"_s);
+    url.setQuery(u"ClusterIdentifier=examplecluster&DbUser=analyst&DbName=dev&Action=GetClusterCredentials"_s);
+    const QNetworkRequest request(url);
+    for (auto _ : state) {
+        QNetworkReply *reply = manager.sendCustomRequest(request, "POST", QByteArray());
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+        benchmark::DoNotOptimize(reply->readAll());
+        if (reply->error() != QNetworkReply::NoError)
+            state.SkipWithError("the request failed");
+        delete reply;
+    }
+}
+BENCHMARK(BM_BareNetworkAccessManagerPost)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+void BM_FreshManagerPost(benchmark::State &state)
+{
+    QUrl url = server->url();
+    url.setPath(u"/"_s);
+    const QNetworkRequest request(url);
+    for (auto _ : state) {
+        QNetworkAccessManager manager;
+        QNetworkReply *reply = manager.sendCustomRequest(request, "POST", QByteArray());
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+        delete reply;
+    }
+}
+BENCHMARK(BM_FreshManagerPost)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    TestHttpServer loopback;
+    loopback.setReply({ 200, { { "Content-Type", "text/xml" } }, successReply });
+    server = &loopback;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -54,11 +54,15 @@ QNetworkRequest URLSession::Worker::networkRequest() const
     for (const auto &[name, value] : m_request.headerFields())
         request.setRawHeader(name.toUtf8(), value.toUtf8());
 
-    if (!m_configuration.additionalCACertificates.isEmpty()) {
+    if (!m_configuration.additionalCACertificates.isEmpty()
+        && m_request.url.scheme().compare(u"https", Qt::CaseInsensitive) == 0) {
         // Setting CA certificates turns off the on-demand loading of the system's roots, so
-        // they are listed explicitly beside the additional ones.
+        // they are listed explicitly beside the additional ones. Reading them costs tens of
+        // milliseconds, so it happens once per process.
+        static const QList<QSslCertificate> systemAuthorities =
+                QSslConfiguration::systemCaCertificates();
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        QList<QSslCertificate> authorities = QSslConfiguration::systemCaCertificates();
+        QList<QSslCertificate> authorities = systemAuthorities;
         authorities += m_configuration.additionalCACertificates;
         tls.setCaCertificates(authorities);
         tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
@@ -197,6 +201,7 @@ URLSession::URLSession(Configuration configuration)
     std::call_once(systemProxies, [] { QNetworkProxyFactory::setUseSystemConfiguration(true); });
 
     m_thread->setObjectName(QStringLiteral("URLSession"));
+    m_thread->setStackSize(256 * 1024);
     connect(m_thread, &QThread::finished, this, &QObject::deleteLater);
     if (QCoreApplication *application = QCoreApplication::instance())
         connect(application, &QCoreApplication::aboutToQuit, this, &URLSession::shutDown);

@@ -7,6 +7,7 @@
 #include "URLSessionTask.h"
 
 #include <QFile>
+#include <QMutex>
 #include <QSslCertificate>
 #include <QStringList>
 #include <QUrl>
@@ -77,7 +78,21 @@ std::variant<QList<QSslCertificate>, QString> caBundle()
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("AWS_CA_BUNDLE names a file that cannot be read: %1 (%2)")
                 .arg(path, file.errorString());
-    const QList<QSslCertificate> certificates = QSslCertificate::fromData(file.readAll(), QSsl::Pem);
+    // A bundle often holds every public root; parsing it takes tens of milliseconds, so the
+    // last one parsed is kept while its content stays the same.
+    static QMutex cacheMutex;
+    static QByteArray cachedContent;
+    static QList<QSslCertificate> cachedCertificates;
+    const QByteArray content = file.readAll();
+    QList<QSslCertificate> certificates;
+    {
+        const QMutexLocker locker(&cacheMutex);
+        if (content != cachedContent || cachedCertificates.isEmpty()) {
+            cachedCertificates = QSslCertificate::fromData(content, QSsl::Pem);
+            cachedContent = content;
+        }
+        certificates = cachedCertificates;
+    }
     if (certificates.isEmpty())
         return QStringLiteral("AWS_CA_BUNDLE holds no PEM certificate: %1").arg(path);
     return certificates;
