@@ -7,23 +7,32 @@
 #include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
+#include <QSet>
 #include <QSslConfiguration>
 #include <QThread>
 
 #include <mutex>
 
-// Lives on the session's thread and does all the network work there.
-class URLSession::Worker : public QObject {
+// One session's exchange. Lives on the session thread and does all its network work there.
+class URLSessionWorker : public QObject {
+    Q_OBJECT
 public:
-    Worker(URLRequest request, Completion completion, Configuration configuration)
+    URLSessionWorker(URLRequest request, URLSession::Completion completion,
+                     URLSession::Configuration configuration)
         : m_request(std::move(request)),
           m_completion(std::move(completion)),
           m_configuration(std::move(configuration))
     {
     }
+    ~URLSessionWorker() override;
 
     void start();
     void cancel();
+
+Q_SIGNALS:
+    // The completion has run; the session may go.
+    void done();
 
 private:
     QNetworkRequest networkRequest() const;
@@ -34,9 +43,8 @@ private:
                   std::optional<TransportError> transportError);
 
     URLRequest m_request;
-    Completion m_completion;
-    Configuration m_configuration;
-    QNetworkAccessManager *m_manager = nullptr;
+    URLSession::Completion m_completion;
+    URLSession::Configuration m_configuration;
     QNetworkReply *m_reply = nullptr;
     QByteArray m_body;
     bool m_cancelRequested = false;
@@ -44,7 +52,103 @@ private:
     bool m_completed = false;
 };
 
-QNetworkRequest URLSession::Worker::networkRequest() const
+namespace {
+
+// Touched on the session thread only: its network access manager and the exchanges under way.
+QNetworkAccessManager *sharedManager = nullptr;
+QSet<URLSessionWorker *> runningWorkers;
+
+QNetworkAccessManager *manager()
+{
+    if (!sharedManager) {
+        sharedManager = new QNetworkAccessManager();
+        sharedManager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    }
+    return sharedManager;
+}
+
+// The session thread, started on first use and stopped (its exchanges cancelled) when the
+// application quits or is destroyed. Lives on the main thread.
+class SessionThread : public QObject {
+public:
+    static SessionThread &instance()
+    {
+        if (!current)
+            current = new SessionThread();
+        return *current;
+    }
+
+    // Absent once the application object has deleted it.
+    static SessionThread *existing() { return current; }
+
+    QThread *thread() { return &m_thread; }
+
+    void ensureRunning()
+    {
+        if (!m_thread.isRunning())
+            m_thread.start();
+    }
+
+    bool isRunning() const { return m_thread.isRunning(); }
+
+    void stop()
+    {
+        if (!m_thread.isRunning())
+            return;
+        m_thread.quit();
+        m_thread.wait();
+    }
+
+    ~SessionThread() override { stop(); }
+
+private:
+    SessionThread() : QObject(QCoreApplication::instance())
+    {
+        static std::once_flag systemProxies;
+        std::call_once(systemProxies, [] { QNetworkProxyFactory::setUseSystemConfiguration(true); });
+        m_thread.setObjectName(QStringLiteral("URLSession"));
+        // Runs on the session thread once its event loop has ended, which works even while
+        // the application object is being destroyed and posts are no longer delivered.
+        connect(
+                &m_thread, &QThread::finished, &m_thread,
+                [] {
+                    const QSet<URLSessionWorker *> running = runningWorkers;
+                    for (URLSessionWorker *worker : running)
+                        worker->cancel();
+                    delete sharedManager;
+                    sharedManager = nullptr;
+                },
+                Qt::DirectConnection);
+        if (QCoreApplication *application = QCoreApplication::instance())
+            connect(application, &QCoreApplication::aboutToQuit, this, &SessionThread::stop);
+        // Before the application object starts to go, while the network stack can still
+        // reach it.
+        static std::once_flag postRoutine;
+        std::call_once(postRoutine, [] {
+            qAddPostRoutine([] {
+                if (current)
+                    current->stop();
+            });
+        });
+    }
+
+    static inline QPointer<SessionThread> current;
+    QThread m_thread;
+};
+
+} // namespace
+
+URLSessionWorker::~URLSessionWorker()
+{
+    runningWorkers.remove(this);
+    if (m_reply) {
+        m_reply->disconnect(this);
+        m_reply->abort();
+        m_reply->deleteLater();
+    }
+}
+
+QNetworkRequest URLSessionWorker::networkRequest() const
 {
     QNetworkRequest request(m_request.url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
@@ -71,28 +175,27 @@ QNetworkRequest URLSession::Worker::networkRequest() const
     return request;
 }
 
-void URLSession::Worker::start()
+void URLSessionWorker::start()
 {
     if (m_completed)
         return;
-    m_manager = new QNetworkAccessManager(this);
-    m_manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    runningWorkers.insert(this);
 
     const QNetworkRequest request = networkRequest();
     const QByteArray verb = m_request.method.toUtf8();
     // A custom verb keeps Qt from adding a Content-Type of its own to a POST; passing data,
     // even empty, makes it send Content-Length.
     if (m_request.body || verb == "POST" || verb == "PUT")
-        m_reply = m_manager->sendCustomRequest(request, verb, m_request.body.value_or(QByteArray()));
+        m_reply = manager()->sendCustomRequest(request, verb, m_request.body.value_or(QByteArray()));
     else
-        m_reply = m_manager->sendCustomRequest(request, verb);
+        m_reply = manager()->sendCustomRequest(request, verb);
 
-    connect(m_reply, &QNetworkReply::metaDataChanged, this, &Worker::checkDeclaredLength);
-    connect(m_reply, &QNetworkReply::readyRead, this, &Worker::readBody);
-    connect(m_reply, &QNetworkReply::finished, this, &Worker::finish);
+    connect(m_reply, &QNetworkReply::metaDataChanged, this, &URLSessionWorker::checkDeclaredLength);
+    connect(m_reply, &QNetworkReply::readyRead, this, &URLSessionWorker::readBody);
+    connect(m_reply, &QNetworkReply::finished, this, &URLSessionWorker::finish);
 }
 
-void URLSession::Worker::cancel()
+void URLSessionWorker::cancel()
 {
     m_cancelRequested = true;
     if (m_completed)
@@ -105,7 +208,7 @@ void URLSession::Worker::cancel()
                                   QStringLiteral("The request was cancelled.") });
 }
 
-void URLSession::Worker::checkDeclaredLength()
+void URLSessionWorker::checkDeclaredLength()
 {
     bool known = false;
     const qint64 declared = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
@@ -115,7 +218,7 @@ void URLSession::Worker::checkDeclaredLength()
     }
 }
 
-void URLSession::Worker::readBody()
+void URLSessionWorker::readBody()
 {
     if (m_tooLarge || m_completed || !m_reply->isReadable())
         return;
@@ -129,7 +232,7 @@ void URLSession::Worker::readBody()
     }
 }
 
-void URLSession::Worker::finish()
+void URLSessionWorker::finish()
 {
     if (m_completed)
         return;
@@ -169,49 +272,45 @@ void URLSession::Worker::finish()
     complete(m_body, HTTPURLResponse { status.toInt(), m_reply->rawHeaderPairs() }, std::nullopt);
 }
 
-void URLSession::Worker::complete(std::optional<QByteArray> body,
+void URLSessionWorker::complete(std::optional<QByteArray> body,
                                   std::optional<HTTPURLResponse> response,
                                   std::optional<TransportError> transportError)
 {
     m_completed = true;
-    Completion completion = std::move(m_completion);
+    runningWorkers.remove(this);
+    URLSession::Completion completion = std::move(m_completion);
     m_completion = nullptr;
     if (completion)
         completion(std::move(body), std::move(response), std::move(transportError));
-
-    // Tear down outside the reply's signal emission, then let the thread end; the session
-    // deletes itself when it has.
-    QMetaObject::invokeMethod(
-            this,
-            [this] {
-                delete m_manager;
-                m_manager = nullptr;
-                m_reply = nullptr;
-                thread()->quit();
-            },
-            Qt::QueuedConnection);
+    if (m_reply) {
+        m_reply->disconnect(this);
+        m_reply->deleteLater();
+        m_reply = nullptr;
+    }
+    Q_EMIT done();
 }
 
 URLSession::URLSession(Configuration configuration)
-    : QObject(QCoreApplication::instance()),
-      m_configuration(std::move(configuration)),
-      m_thread(new QThread(this))
+    : QObject(QCoreApplication::instance()), m_configuration(std::move(configuration))
 {
-    static std::once_flag systemProxies;
-    std::call_once(systemProxies, [] { QNetworkProxyFactory::setUseSystemConfiguration(true); });
-
-    m_thread->setObjectName(QStringLiteral("URLSession"));
-    m_thread->setStackSize(256 * 1024);
-    connect(m_thread, &QThread::finished, this, &QObject::deleteLater);
-    if (QCoreApplication *application = QCoreApplication::instance())
-        connect(application, &QCoreApplication::aboutToQuit, this, &URLSession::shutDown);
 }
 
 URLSession::~URLSession()
 {
-    shutDown();
     delete m_task;
-    delete m_worker;
+    if (!m_worker)
+        return;
+    SessionThread *sessionThread = SessionThread::existing();
+    if (!sessionThread || !sessionThread->isRunning()) {
+        delete m_worker;
+        return;
+    }
+    if (!m_done) {
+        // Deleted while its task runs: end the exchange before the completion's captures go.
+        QMetaObject::invokeMethod(m_worker, [worker = m_worker] { worker->cancel(); },
+                                  Qt::BlockingQueuedConnection);
+    }
+    m_worker->deleteLater();
 }
 
 URLSessionTask *URLSession::dataTask(const URLRequest &request, Completion completion)
@@ -219,40 +318,29 @@ URLSessionTask *URLSession::dataTask(const URLRequest &request, Completion compl
     Q_ASSERT_X(!m_worker, "URLSession::dataTask", "a session runs one task");
     if (m_worker)
         return nullptr;
-    m_worker = new Worker(request, std::move(completion), m_configuration);
-    m_worker->moveToThread(m_thread);
+    m_worker = new URLSessionWorker(request, std::move(completion), m_configuration);
+    m_worker->moveToThread(SessionThread::instance().thread());
+    connect(m_worker, &URLSessionWorker::done, this, [this] {
+        m_done = true;
+        deleteLater();
+    });
     m_task = new URLSessionTask(this);
     return m_task;
 }
 
 void URLSession::resumeTask()
 {
-    if (!m_threadStarted) {
-        m_threadStarted = true;
-        m_thread->start();
-    }
+    SessionThread::instance().ensureRunning();
     QMetaObject::invokeMethod(m_worker, [worker = m_worker] { worker->start(); },
                               Qt::QueuedConnection);
 }
 
 void URLSession::cancelTask()
 {
-    // Started even for a task that was never resumed, so that it completes as cancelled.
-    if (!m_threadStarted) {
-        m_threadStarted = true;
-        m_thread->start();
-    }
+    // A task that was never resumed completes as cancelled all the same.
+    SessionThread::instance().ensureRunning();
     QMetaObject::invokeMethod(m_worker, [worker = m_worker] { worker->cancel(); },
                               Qt::QueuedConnection);
 }
 
-void URLSession::shutDown()
-{
-    if (!m_threadStarted)
-        return;
-    if (m_task)
-        m_task->cancel();
-    else
-        cancelTask();
-    m_thread->wait();
-}
+#include "URLSession.moc"

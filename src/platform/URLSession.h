@@ -13,8 +13,8 @@
 #include <functional>
 #include <optional>
 
-class QThread;
 class URLSessionTask;
+class URLSessionWorker;
 
 // The status line and header fields of an HTTP reply.
 struct HTTPURLResponse {
@@ -28,20 +28,22 @@ struct URLSessionConfiguration {
     qint64 maximumBodySize = 1024 * 1024;
 };
 
-// A session for one data task, with a worker thread of its own that owns the network access
-// manager, so nothing of the exchange runs on the GUI thread. Redirects are never followed
-// (a redirect reply is the final reply), TLS peers are always verified, proxies come from the
-// system configuration, and a reply body over the size limit is not read to the end.
+// A session for one data task. Its work runs off the GUI thread, on the session thread: one
+// worker thread, shared by all sessions, that owns the network access manager. (A thread and
+// a manager of its own for each request cost more than the loopback exchange itself.)
+// Redirects are never followed (a redirect reply is the final reply), TLS peers are always
+// verified, proxies come from the system configuration, and a reply body over the size
+// limit is not read to the end.
 //
 // Made on the main thread; the session deletes itself (and its task) once the task has
-// completed and its thread has stopped. Sessions still running when the application quits
-// are cancelled and their threads joined.
+// completed. When the application quits, running tasks are cancelled and the session thread
+// is joined.
 class URLSession : public QObject {
     Q_OBJECT
 public:
     using Configuration = URLSessionConfiguration;
 
-    // Runs once, on the session's worker thread. A transport error comes without body and
+    // Runs once, on the session thread. A transport error comes without body and
     // response: the exchange ended without an HTTP reply, or broke off during one. An HTTP
     // error status is a response like any other.
     using Completion = std::function<void(std::optional<QByteArray> body,
@@ -56,16 +58,12 @@ public:
 
 private:
     friend class URLSessionTask;
-    class Worker;
 
     void resumeTask();
     void cancelTask();
-    // Cancels the task if it is still running and waits for the worker thread to stop.
-    void shutDown();
 
     Configuration m_configuration;
-    QThread *m_thread;
-    Worker *m_worker = nullptr;
+    URLSessionWorker *m_worker = nullptr;
     QPointer<URLSessionTask> m_task;
-    bool m_threadStarted = false;
+    bool m_done = false;
 };

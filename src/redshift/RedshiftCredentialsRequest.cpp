@@ -7,6 +7,7 @@
 #include "URLSessionTask.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 #include <QSslCertificate>
 #include <QStringList>
@@ -78,20 +79,27 @@ std::variant<QList<QSslCertificate>, QString> caBundle()
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("AWS_CA_BUNDLE names a file that cannot be read: %1 (%2)")
                 .arg(path, file.errorString());
-    // A bundle often holds every public root; parsing it takes tens of milliseconds, so the
-    // last one parsed is kept while its content stays the same.
+
+    // A bundle often holds every public root, and reading and parsing it takes far longer
+    // than a loopback exchange, so the last one is kept while the file looks unchanged.
+    struct Cached {
+        QString path;
+        qint64 size = -1;
+        QDateTime modified;
+        QList<QSslCertificate> certificates;
+    };
     static QMutex cacheMutex;
-    static QByteArray cachedContent;
-    static QList<QSslCertificate> cachedCertificates;
-    const QByteArray content = file.readAll();
+    static Cached cached;
+    const QFileInfo info(file);
     QList<QSslCertificate> certificates;
     {
         const QMutexLocker locker(&cacheMutex);
-        if (content != cachedContent || cachedCertificates.isEmpty()) {
-            cachedCertificates = QSslCertificate::fromData(content, QSsl::Pem);
-            cachedContent = content;
+        if (cached.path != path || cached.size != info.size()
+            || cached.modified != info.lastModified()) {
+            cached = Cached { path, info.size(), info.lastModified(),
+                              QSslCertificate::fromData(file.readAll(), QSsl::Pem) };
         }
-        certificates = cachedCertificates;
+        certificates = cached.certificates;
     }
     if (certificates.isEmpty())
         return QStringLiteral("AWS_CA_BUNDLE holds no PEM certificate: %1").arg(path);
