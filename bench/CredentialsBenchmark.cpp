@@ -13,19 +13,19 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QByteArray successReply =
-        "<GetClusterCredentialsResponse xmlns=\"http://redshift.amazonaws.com/doc/2012-12-01/\">\n"
-        "  <GetClusterCredentialsResult>\n"
-        "    <DbUser>IAM:analyst</DbUser>\n"
-        "    <Expiration>2024-01-01T00:15:00.000Z</Expiration>\n"
-        "    <DbPassword>AMAFBx5xZaNEZyqaKyz1ThPqFl4JV8QlV0WuPnsRaTDGJtbyNQ7tE0Rt1VDC1tzfZjSxhR"
-        "E9tFqbqZ8NOCIuBQvgwkBAi1jNE9KZtZgJBgo5Aeb0r8rXjKsNhHLhHAmmJ5TSeHhILUSfHgBBuYH8nqR4NuWg"
-        "3N5Gd2Ik2u0Xx8NM8CvnmQ==</DbPassword>\n"
-        "  </GetClusterCredentialsResult>\n"
-        "  <ResponseMetadata>\n"
-        "    <RequestId>8d43d1f1-4dce-11ee-a4d1-0a3b5f44b3c1</RequestId>\n"
-        "  </ResponseMetadata>\n"
-        "</GetClusterCredentialsResponse>\n";
+const QByteArray successReply
+    = "<GetClusterCredentialsResponse xmlns=\"http://redshift.amazonaws.com/doc/2012-12-01/\">\n"
+      "  <GetClusterCredentialsResult>\n"
+      "    <DbUser>IAM:analyst</DbUser>\n"
+      "    <Expiration>2024-01-01T00:15:00.000Z</Expiration>\n"
+      "    <DbPassword>AMAFBx5xZaNEZyqaKyz1ThPqFl4JV8QlV0WuPnsRaTDGJtbyNQ7tE0Rt1VDC1tzfZjSxhR"
+      "E9tFqbqZ8NOCIuBQvgwkBAi1jNE9KZtZgJBgo5Aeb0r8rXjKsNhHLhHAmmJ5TSeHhILUSfHgBBuYH8nqR4NuWg"
+      "3N5Gd2Ik2u0Xx8NM8CvnmQ==</DbPassword>\n"
+      "  </GetClusterCredentialsResult>\n"
+      "  <ResponseMetadata>\n"
+      "    <RequestId>8d43d1f1-4dce-11ee-a4d1-0a3b5f44b3c1</RequestId>\n"
+      "  </ResponseMetadata>\n"
+      "</GetClusterCredentialsResponse>\n";
 
 // (a) What the session thread and the main thread do with a typical success reply.
 void BM_ReadSuccessReply(benchmark::State &state)
@@ -34,8 +34,8 @@ void BM_ReadSuccessReply(benchmark::State &state)
         auto request = RedshiftCredentialsRequest::create();
         request->parse(successReply);
         request->deliverCredentialsResult(
-                [](const CredentialsResult &result) { benchmark::DoNotOptimize(result.dbPassword); },
-                std::nullopt);
+            [](const CredentialsResult &result) { benchmark::DoNotOptimize(result.dbPassword); },
+            std::nullopt);
     }
 }
 BENCHMARK(BM_ReadSuccessReply);
@@ -53,8 +53,7 @@ void BM_WholeCredentialsRequest(benchmark::State &state)
         request->accessKeyID = u"AKIDEXAMPLE"_s;
         request->secretAccessKey = u"wJalrXUtnFEMI/K7MDENG+bPxRfiCYEXAMPLEKEY"_s;
         request->parameters = { { u"ClusterIdentifier"_s, u"examplecluster"_s },
-                                { u"DbUser"_s, u"analyst"_s },
-                                { u"DbName"_s, u"dev"_s } };
+            { u"DbUser"_s, u"analyst"_s }, { u"DbName"_s, u"dev"_s } };
         QEventLoop loop;
         bool success = false;
         request->start([&](const CredentialsResult &result) {
@@ -75,7 +74,8 @@ void BM_BareNetworkAccessManagerPost(benchmark::State &state)
     QNetworkAccessManager manager;
     QUrl url = server->url();
     url.setPath(u"/"_s);
-    url.setQuery(u"ClusterIdentifier=examplecluster&DbUser=analyst&DbName=dev&Action=GetClusterCredentials"_s);
+    url.setQuery(
+        u"ClusterIdentifier=examplecluster&DbUser=analyst&DbName=dev&Action=GetClusterCredentials"_s);
     const QNetworkRequest request(url);
     for (auto _ : state) {
         QNetworkReply *reply = manager.sendCustomRequest(request, "POST", QByteArray());
@@ -90,6 +90,7 @@ void BM_BareNetworkAccessManagerPost(benchmark::State &state)
 }
 BENCHMARK(BM_BareNetworkAccessManagerPost)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
+// For reference: a manager made for each request, as a session with a manager of its own would.
 void BM_FreshManagerPost(benchmark::State &state)
 {
     QUrl url = server->url();

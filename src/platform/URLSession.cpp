@@ -18,11 +18,12 @@
 class URLSessionWorker : public QObject {
     Q_OBJECT
 public:
-    URLSessionWorker(URLRequest request, URLSession::Completion completion,
-                     URLSession::Configuration configuration)
-        : m_request(std::move(request)),
-          m_completion(std::move(completion)),
-          m_configuration(std::move(configuration))
+    URLSessionWorker(URLRequest request,
+        URLSession::Completion completion,
+        URLSession::Configuration configuration)
+        : m_request(std::move(request))
+        , m_completion(std::move(completion))
+        , m_configuration(std::move(configuration))
     {
     }
     ~URLSessionWorker() override;
@@ -39,8 +40,9 @@ private:
     void readBody();
     void checkDeclaredLength();
     void finish();
-    void complete(std::optional<QByteArray> body, std::optional<HTTPURLResponse> response,
-                  std::optional<TransportError> transportError);
+    void complete(std::optional<QByteArray> body,
+        std::optional<HTTPURLResponse> response,
+        std::optional<TransportError> transportError);
 
     URLRequest m_request;
     URLSession::Completion m_completion;
@@ -102,23 +104,25 @@ public:
     ~SessionThread() override { stop(); }
 
 private:
-    SessionThread() : QObject(QCoreApplication::instance())
+    SessionThread()
+        : QObject(QCoreApplication::instance())
     {
         static std::once_flag systemProxies;
-        std::call_once(systemProxies, [] { QNetworkProxyFactory::setUseSystemConfiguration(true); });
+        std::call_once(
+            systemProxies, [] { QNetworkProxyFactory::setUseSystemConfiguration(true); });
         m_thread.setObjectName(QStringLiteral("URLSession"));
         // Runs on the session thread once its event loop has ended, which works even while
         // the application object is being destroyed and posts are no longer delivered.
         connect(
-                &m_thread, &QThread::finished, &m_thread,
-                [] {
-                    const QSet<URLSessionWorker *> running = runningWorkers;
-                    for (URLSessionWorker *worker : running)
-                        worker->cancel();
-                    delete sharedManager;
-                    sharedManager = nullptr;
-                },
-                Qt::DirectConnection);
+            &m_thread, &QThread::finished, &m_thread,
+            [] {
+                const QSet<URLSessionWorker *> running = runningWorkers;
+                for (URLSessionWorker *worker : running)
+                    worker->cancel();
+                delete sharedManager;
+                sharedManager = nullptr;
+            },
+            Qt::DirectConnection);
         if (QCoreApplication *application = QCoreApplication::instance())
             connect(application, &QCoreApplication::aboutToQuit, this, &SessionThread::stop);
         // Before the application object starts to go, while the network stack can still
@@ -151,8 +155,8 @@ URLSessionWorker::~URLSessionWorker()
 QNetworkRequest URLSessionWorker::networkRequest() const
 {
     QNetworkRequest request(m_request.url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
+    request.setAttribute(
+        QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setTransferTimeout(int(m_request.timeout.count()));
     // The fields go out exactly as they were signed, Host included.
     for (const auto &[name, value] : m_request.headerFields())
@@ -163,8 +167,8 @@ QNetworkRequest URLSessionWorker::networkRequest() const
         // Setting CA certificates turns off the on-demand loading of the system's roots, so
         // they are listed explicitly beside the additional ones. Reading them costs tens of
         // milliseconds, so it happens once per process.
-        static const QList<QSslCertificate> systemAuthorities =
-                QSslConfiguration::systemCaCertificates();
+        static const QList<QSslCertificate> systemAuthorities
+            = QSslConfiguration::systemCaCertificates();
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
         QList<QSslCertificate> authorities = systemAuthorities;
         authorities += m_configuration.additionalCACertificates;
@@ -186,7 +190,8 @@ void URLSessionWorker::start()
     // A custom verb keeps Qt from adding a Content-Type of its own to a POST; passing data,
     // even empty, makes it send Content-Length.
     if (m_request.body || verb == "POST" || verb == "PUT")
-        m_reply = manager()->sendCustomRequest(request, verb, m_request.body.value_or(QByteArray()));
+        m_reply
+            = manager()->sendCustomRequest(request, verb, m_request.body.value_or(QByteArray()));
     else
         m_reply = manager()->sendCustomRequest(request, verb);
 
@@ -204,14 +209,15 @@ void URLSessionWorker::cancel()
         m_reply->abort(); // finishes the reply, and with it the task, right here
     else
         complete(std::nullopt, std::nullopt,
-                 TransportError { TransportError::Kind::Cancelled,
-                                  QStringLiteral("The request was cancelled.") });
+            TransportError {
+                TransportError::Kind::Cancelled, QStringLiteral("The request was cancelled.") });
 }
 
 void URLSessionWorker::checkDeclaredLength()
 {
     bool known = false;
-    const qint64 declared = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+    const qint64 declared
+        = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
     if (known && declared > m_configuration.maximumBodySize && !m_tooLarge) {
         m_tooLarge = true;
         m_reply->abort();
@@ -242,39 +248,40 @@ void URLSessionWorker::finish()
     using Kind = TransportError::Kind;
     if (m_tooLarge) {
         complete(std::nullopt, std::nullopt,
-                 TransportError { Kind::ReplyTooLarge,
-                                  QStringLiteral("The reply was too large (over %1 bytes); "
-                                                 "the transfer was stopped.")
-                                          .arg(m_configuration.maximumBodySize) });
+            TransportError { Kind::ReplyTooLarge,
+                QStringLiteral("The reply was too large (over %1 bytes); "
+                               "the transfer was stopped.")
+                    .arg(m_configuration.maximumBodySize) });
         return;
     }
     if (m_cancelRequested) {
         complete(std::nullopt, std::nullopt,
-                 TransportError { Kind::Cancelled, QStringLiteral("The request was cancelled.") });
+            TransportError { Kind::Cancelled, QStringLiteral("The request was cancelled.") });
         return;
     }
     const QNetworkReply::NetworkError error = m_reply->error();
     // Qt ends a transfer timeout by aborting the reply.
     if (error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError) {
         complete(std::nullopt, std::nullopt,
-                 TransportError { Kind::TimedOut, QStringLiteral("The request timed out.") });
+            TransportError { Kind::TimedOut, QStringLiteral("The request timed out.") });
         return;
     }
     const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     // Errors below the content range come from the connection, TLS or a proxy, not from the
     // server's reply: a body broken off by them is not handed on.
-    const bool brokenConnection = error != QNetworkReply::NoError
-            && error < QNetworkReply::ContentAccessDenied;
+    const bool brokenConnection
+        = error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied;
     if (!status.isValid() || brokenConnection) {
-        complete(std::nullopt, std::nullopt, TransportError { Kind::Network, m_reply->errorString() });
+        complete(
+            std::nullopt, std::nullopt, TransportError { Kind::Network, m_reply->errorString() });
         return;
     }
     complete(m_body, HTTPURLResponse { status.toInt(), m_reply->rawHeaderPairs() }, std::nullopt);
 }
 
 void URLSessionWorker::complete(std::optional<QByteArray> body,
-                                  std::optional<HTTPURLResponse> response,
-                                  std::optional<TransportError> transportError)
+    std::optional<HTTPURLResponse> response,
+    std::optional<TransportError> transportError)
 {
     m_completed = true;
     runningWorkers.remove(this);
@@ -291,7 +298,8 @@ void URLSessionWorker::complete(std::optional<QByteArray> body,
 }
 
 URLSession::URLSession(Configuration configuration)
-    : QObject(QCoreApplication::instance()), m_configuration(std::move(configuration))
+    : QObject(QCoreApplication::instance())
+    , m_configuration(std::move(configuration))
 {
 }
 
@@ -307,8 +315,8 @@ URLSession::~URLSession()
     }
     if (!m_done) {
         // Deleted while its task runs: end the exchange before the completion's captures go.
-        QMetaObject::invokeMethod(m_worker, [worker = m_worker] { worker->cancel(); },
-                                  Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            m_worker, [worker = m_worker] { worker->cancel(); }, Qt::BlockingQueuedConnection);
     }
     m_worker->deleteLater();
 }
@@ -331,16 +339,16 @@ URLSessionTask *URLSession::dataTask(const URLRequest &request, Completion compl
 void URLSession::resumeTask()
 {
     SessionThread::instance().ensureRunning();
-    QMetaObject::invokeMethod(m_worker, [worker = m_worker] { worker->start(); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_worker, [worker = m_worker] { worker->start(); }, Qt::QueuedConnection);
 }
 
 void URLSession::cancelTask()
 {
     // A task that was never resumed completes as cancelled all the same.
     SessionThread::instance().ensureRunning();
-    QMetaObject::invokeMethod(m_worker, [worker = m_worker] { worker->cancel(); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_worker, [worker = m_worker] { worker->cancel(); }, Qt::QueuedConnection);
 }
 
 #include "URLSession.moc"

@@ -47,8 +47,8 @@ public:
     // response: the exchange ended without an HTTP reply, or broke off during one. An HTTP
     // error status is a response like any other.
     using Completion = std::function<void(std::optional<QByteArray> body,
-                                          std::optional<HTTPURLResponse> response,
-                                          std::optional<TransportError> transportError)>;
+        std::optional<HTTPURLResponse> response,
+        std::optional<TransportError> transportError)>;
 
     explicit URLSession(Configuration configuration = {});
     ~URLSession() override;

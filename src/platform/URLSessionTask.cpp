@@ -2,7 +2,11 @@
 
 #include "URLSession.h"
 
-URLSessionTask::URLSessionTask(URLSession *session) : QObject(session), m_session(session) { }
+URLSessionTask::URLSessionTask(URLSession *session)
+    : QObject(session)
+    , m_session(session)
+{
+}
 
 void URLSessionTask::resume()
 {

@@ -35,15 +35,15 @@ std::optional<Endpoint> endpointOverride()
             continue;
         const QUrl url(value, QUrl::StrictMode);
         const bool usable = url.isValid() && !url.host().isEmpty()
-                && (url.scheme() == u"http" || url.scheme() == u"https")
-                && url.userInfo().isEmpty() && (url.path().isEmpty() || url.path() == u"/")
-                && !url.hasQuery() && !url.hasFragment();
+            && (url.scheme() == u"http" || url.scheme() == u"https") && url.userInfo().isEmpty()
+            && (url.path().isEmpty() || url.path() == u"/") && !url.hasQuery()
+            && !url.hasFragment();
         if (!usable) {
             const QString shown = url.isValid() ? url.toString(QUrl::RemovePassword) : value;
             return Endpoint { std::nullopt,
-                              QStringLiteral("%1 is not an http or https URL with a host and an "
-                                             "optional port, and nothing else: %2")
-                                      .arg(QString::fromLatin1(variable), shown) };
+                QStringLiteral("%1 is not an http or https URL with a host and an "
+                               "optional port, and nothing else: %2")
+                    .arg(QString::fromLatin1(variable), shown) };
         }
         QUrl endpoint;
         endpoint.setScheme(url.scheme());
@@ -58,7 +58,7 @@ std::optional<Endpoint> endpointOverride()
 QUrl regionalEndpoint(const QString &region)
 {
     const QString domain = region.startsWith(u"cn-") ? QStringLiteral("amazonaws.com.cn")
-                                                      : QStringLiteral("amazonaws.com");
+                                                     : QStringLiteral("amazonaws.com");
     const QString host = QStringLiteral("redshift.") + region + u'.' + domain;
     const QUrl url(QStringLiteral("https://") + host, QUrl::StrictMode);
     // The region comes from a host name that already parsed, so only a caller that bypassed
@@ -78,7 +78,7 @@ std::variant<QList<QSslCertificate>, QString> caBundle()
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("AWS_CA_BUNDLE names a file that cannot be read: %1 (%2)")
-                .arg(path, file.errorString());
+            .arg(path, file.errorString());
 
     // A bundle often holds every public root, and reading and parsing it takes far longer
     // than a loopback exchange, so the last one is kept while the file looks unchanged.
@@ -97,7 +97,7 @@ std::variant<QList<QSslCertificate>, QString> caBundle()
         if (cached.path != path || cached.size != info.size()
             || cached.modified != info.lastModified()) {
             cached = Cached { path, info.size(), info.lastModified(),
-                              QSslCertificate::fromData(file.readAll(), QSsl::Pem) };
+                QSslCertificate::fromData(file.readAll(), QSsl::Pem) };
         }
         certificates = cached.certificates;
     }
@@ -122,16 +122,16 @@ QPointer<URLSessionTask> RedshiftCredentialsRequest::start(Completion completion
 {
     auto self = shared_from_this();
     // Nothing is sent: the failure still reaches `completion` later, on the main thread.
-    const auto deliverLater = [&](std::optional<QString> errorMessage,
-                                  std::optional<TransportError> transportError) {
-        MainThread::post([self, completion, errorMessage, transportError] {
-            CredentialsResult result;
-            result.errorMessage = errorMessage;
-            result.transportError = transportError;
-            completion(result);
-        });
-        return QPointer<URLSessionTask>();
-    };
+    const auto deliverLater
+        = [&](std::optional<QString> errorMessage, std::optional<TransportError> transportError) {
+              MainThread::post([self, completion, errorMessage, transportError] {
+                  CredentialsResult result;
+                  result.errorMessage = errorMessage;
+                  result.transportError = transportError;
+                  completion(result);
+              });
+              return QPointer<URLSessionTask>();
+          };
     const auto configurationError = [](QString description) {
         return TransportError { TransportError::Kind::Configuration, std::move(description) };
     };
@@ -144,14 +144,13 @@ QPointer<URLSessionTask> RedshiftCredentialsRequest::start(Completion completion
     if (isMissing(secretAccessKey))
         missing << QStringLiteral("the secret access key");
     if (!missing.isEmpty()) {
-        const QString list = missing.size() == 1
-                ? missing.first()
-                : missing.mid(0, missing.size() - 1).join(u", ") + QStringLiteral(" and ")
-                        + missing.last();
-        return deliverLater(QStringLiteral("The credentials request was not sent: %1 %2 missing.")
-                                    .arg(list, missing.size() == 1 ? QStringLiteral("is")
-                                                                   : QStringLiteral("are")),
-                            std::nullopt);
+        const QString list = missing.size() == 1 ? missing.first()
+                                                 : missing.mid(0, missing.size() - 1).join(u", ")
+                + QStringLiteral(" and ") + missing.last();
+        return deliverLater(
+            QStringLiteral("The credentials request was not sent: %1 %2 missing.")
+                .arg(list, missing.size() == 1 ? QStringLiteral("is") : QStringLiteral("are")),
+            std::nullopt);
     }
 
     QUrl url;
@@ -177,35 +176,36 @@ QPointer<URLSessionTask> RedshiftCredentialsRequest::start(Completion completion
     request.method = QStringLiteral("POST");
 
     const AWSURLRequestSigner signer(serviceType, *awsRegion, *accessKeyID, *secretAccessKey);
-    auto signedRequest = signer.sign(request, signingTime.value_or(QDateTime::currentDateTimeUtc()));
+    auto signedRequest
+        = signer.sign(request, signingTime.value_or(QDateTime::currentDateTimeUtc()));
     if (const SigningError *error = std::get_if<SigningError>(&signedRequest))
         return deliverLater(std::nullopt, configurationError(error->description));
 
     auto *session = new URLSession(std::move(configuration));
-    URLSessionTask *task = session->dataTask(
-            std::get<URLRequest>(signedRequest),
-            [self, completion](std::optional<QByteArray> body, std::optional<HTTPURLResponse>,
-                               std::optional<TransportError> transportError) {
-                self->handleTaskCompletion(body, transportError, completion);
-            });
+    URLSessionTask *task = session->dataTask(std::get<URLRequest>(signedRequest),
+        [self, completion](std::optional<QByteArray> body, std::optional<HTTPURLResponse>,
+            std::optional<TransportError> transportError) {
+            self->handleTaskCompletion(body, transportError, completion);
+        });
     task->resume();
     return task;
 }
 
 void RedshiftCredentialsRequest::handleTaskCompletion(const std::optional<QByteArray> &body,
-                                                      const std::optional<TransportError> &transportError,
-                                                      Completion completion)
+    const std::optional<TransportError> &transportError,
+    Completion completion)
 {
     // The HTTP status is not looked at: an error document is judged by its content.
     if (body)
         parse(*body);
-    MainThread::post([self = shared_from_this(), completion = std::move(completion), transportError] {
-        self->deliverCredentialsResult(completion, transportError);
-    });
+    MainThread::post(
+        [self = shared_from_this(), completion = std::move(completion), transportError] {
+            self->deliverCredentialsResult(completion, transportError);
+        });
 }
 
 void RedshiftCredentialsRequest::deliverCredentialsResult(
-        const Completion &completion, const std::optional<TransportError> &transportError) const
+    const Completion &completion, const std::optional<TransportError> &transportError) const
 {
     const auto entry = [this](const QString &name) -> std::optional<QString> {
         const auto found = elementContents.constFind(name);

@@ -1,7 +1,7 @@
+#include "URLSession.h"
 #include "MainThread.h"
 #include "ScopedEnv.h"
 #include "TestHttpServer.h"
-#include "URLSession.h"
 #include "URLSessionTask.h"
 
 #include <QCoreApplication>
@@ -24,24 +24,23 @@ struct Ending {
 };
 
 // Records the completion on the main thread, as the application's code does.
-URLSessionTask *startTask(const URLRequest &request, const std::shared_ptr<Ending> &ending,
-                          bool resume = true)
+URLSessionTask *startTask(
+    const URLRequest &request, const std::shared_ptr<Ending> &ending, bool resume = true)
 {
     auto *session = new URLSession();
-    URLSessionTask *task = session->dataTask(
-            request,
-            [ending](std::optional<QByteArray> body, std::optional<HTTPURLResponse> response,
-                     std::optional<TransportError> transportError) {
-                const bool offMainThread =
-                        QThread::currentThread() != QCoreApplication::instance()->thread();
-                MainThread::post([=] {
-                    ++ending->calls;
-                    ending->offMainThread = ending->offMainThread && offMainThread;
-                    ending->body = body;
-                    ending->response = response;
-                    ending->transportError = transportError;
-                });
+    URLSessionTask *task = session->dataTask(request,
+        [ending](std::optional<QByteArray> body, std::optional<HTTPURLResponse> response,
+            std::optional<TransportError> transportError) {
+            const bool offMainThread
+                = QThread::currentThread() != QCoreApplication::instance()->thread();
+            MainThread::post([=] {
+                ++ending->calls;
+                ending->offMainThread = ending->offMainThread && offMainThread;
+                ending->body = body;
+                ending->response = response;
+                ending->transportError = transportError;
             });
+        });
     if (resume)
         task->resume();
     return task;
@@ -75,7 +74,7 @@ private:
 void URLSessionTest::initTestCase()
 {
     for (const char *name : { "http_proxy", "https_proxy", "all_proxy", "no_proxy", "HTTP_PROXY",
-                              "HTTPS_PROXY", "ALL_PROXY", "NO_PROXY" })
+             "HTTPS_PROXY", "ALL_PROXY", "NO_PROXY" })
         m_environment.push_back(std::make_unique<ScopedEnv>(name, std::nullopt));
 }
 
@@ -131,7 +130,7 @@ void URLSessionTest::shouldReportATimeout()
 
     QTRY_COMPARE(ending->calls, 1);
     QCOMPARE(ending->transportError,
-             (TransportError { TransportError::Kind::TimedOut, u"The request timed out."_s }));
+        (TransportError { TransportError::Kind::TimedOut, u"The request timed out."_s }));
     QVERIFY(!ending->body);
     QVERIFY(!ending->response);
 }

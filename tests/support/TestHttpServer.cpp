@@ -28,18 +28,30 @@ namespace {
 QByteArray reasonPhrase(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 307: return "Temporary Redirect";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 307:
+        return "Temporary Redirect";
+    case 400:
+        return "Bad Request";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    case 502:
+        return "Bad Gateway";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
     }
 }
 
@@ -65,7 +77,7 @@ std::optional<RecordedRequest> parseRequest(const QByteArray &buffer, qsizetype 
             continue;
         const QByteArray name = line.left(colon).trimmed();
         const QByteArray value = line.mid(colon + 1).trimmed();
-        request.headers.append({name, value});
+        request.headers.append({ name, value });
         if (name.compare("Content-Length", Qt::CaseInsensitive) == 0)
             contentLength = value.toLongLong();
     }
@@ -100,17 +112,17 @@ bool makeCertificate(const QString &dir, QString &certificatePath, QString &keyP
     QProcess openssl;
     openssl.setProcessChannelMode(QProcess::MergedChannels);
     openssl.start(QStringLiteral("openssl"),
-                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                   QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                   QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                   QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
-                   QStringLiteral("/CN=localhost"), QStringLiteral("-addext"),
-                   QStringLiteral("subjectAltName=DNS:localhost,IP:127.0.0.1"),
-                   QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certificatePath});
+        { QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+            QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+            QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+            QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+            QStringLiteral("/CN=localhost"), QStringLiteral("-addext"),
+            QStringLiteral("subjectAltName=DNS:localhost,IP:127.0.0.1"), QStringLiteral("-keyout"),
+            keyPath, QStringLiteral("-out"), certificatePath });
     if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit
         || openssl.exitCode() != 0) {
         qWarning("TestHttpServer: openssl could not make a certificate: %s",
-                 openssl.readAll().constData());
+            openssl.readAll().constData());
         return false;
     }
     return true;
@@ -118,7 +130,9 @@ bool makeCertificate(const QString &dir, QString &certificatePath, QString &keyP
 
 } // namespace
 
-TestHttpServer::TestHttpServer(Mode mode, QObject *parent) : QObject(parent), d(std::make_unique<Private>())
+TestHttpServer::TestHttpServer(Mode mode, QObject *parent)
+    : QObject(parent)
+    , d(std::make_unique<Private>())
 {
     d->mode = mode;
     if (mode == Mode::Tls) {
