@@ -158,6 +158,9 @@ QNetworkRequest URLSessionWorker::networkRequest() const
     request.setAttribute(
         QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setTransferTimeout(int(m_request.timeout.count()));
+    // The manager is shared, but sessions are ephemeral: no cookie passes between them.
+    request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
+    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
     // The fields go out exactly as they were signed, Host included.
     for (const auto &[name, value] : m_request.headerFields())
         request.setRawHeader(name.toUtf8(), value.toUtf8());
