@@ -6,6 +6,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QThread>
 
 #include <benchmark/benchmark.h>
 
@@ -106,6 +107,29 @@ void BM_FreshManagerPost(benchmark::State &state)
     }
 }
 BENCHMARK(BM_FreshManagerPost)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+// For reference: one round trip from the main thread to a worker thread and back, the
+// floor of what running the exchange off the GUI thread costs over a bare manager.
+void BM_ThreadRoundTrip(benchmark::State &state)
+{
+    QThread worker;
+    worker.start();
+    QObject context;
+    context.moveToThread(&worker);
+    for (auto _ : state) {
+        QEventLoop loop;
+        QMetaObject::invokeMethod(
+            &context,
+            [&loop] {
+                QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+            },
+            Qt::QueuedConnection);
+        loop.exec();
+    }
+    worker.quit();
+    worker.wait();
+}
+BENCHMARK(BM_ThreadRoundTrip)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
