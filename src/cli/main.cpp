@@ -4,7 +4,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFile>
 
 #include <cstdio>
@@ -92,12 +91,12 @@ int main(int argc, char *argv[])
 
     flow.openURLString(text);
     if (flow.isBusy()) {
-        QEventLoop loop;
-        QObject::connect(&flow, &ConnectFlow::busyChanged, &loop, [&loop](bool busy) {
+        // The application's own loop, so that quitting it shuts the network down in order.
+        QObject::connect(&flow, &ConnectFlow::busyChanged, &app, [](bool busy) {
             if (!busy)
-                loop.quit();
+                QCoreApplication::quit();
         });
-        loop.exec();
+        QCoreApplication::exec();
     }
     return desktop.exitStatus();
 }
