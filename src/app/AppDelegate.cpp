@@ -1,9 +1,9 @@
 #include "AppDelegate.h"
 
 AppDelegate::AppDelegate(std::unique_ptr<QtDesktopServices> desktop, QObject *parent)
-    : QObject(parent),
-      m_desktop(desktop ? std::move(desktop) : std::make_unique<QtDesktopServices>()),
-      m_flow(std::make_unique<ConnectFlow>(*m_desktop))
+    : QObject(parent)
+    , m_desktop(desktop ? std::move(desktop) : std::make_unique<QtDesktopServices>())
+    , m_flow(std::make_unique<ConnectFlow>(*m_desktop))
 {
 }
 
@@ -46,8 +46,7 @@ void AppDelegate::loadInterface(QWidget *window)
     // A plain window has no default-button handling, so Return in the field presses the
     // connect button; click() does nothing while the button is disabled.
     if (m_urlField && m_connectButton) {
-        connect(m_urlField, &QLineEdit::returnPressed, m_connectButton,
-                &QAbstractButton::click);
+        connect(m_urlField, &QLineEdit::returnPressed, m_connectButton, &QAbstractButton::click);
     }
     m_desktop->setProgressAnimating(false);
 }

@@ -19,8 +19,8 @@ class AppDelegate : public QObject {
     Q_OBJECT
 public:
     // `desktop` lets tests observe what reaches the desktop; the application passes none.
-    explicit AppDelegate(std::unique_ptr<QtDesktopServices> desktop = nullptr,
-                         QObject *parent = nullptr);
+    explicit AppDelegate(
+        std::unique_ptr<QtDesktopServices> desktop = nullptr, QObject *parent = nullptr);
     ~AppDelegate() override;
 
     QWidget *window() const { return m_window; }

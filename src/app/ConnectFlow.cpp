@@ -24,7 +24,8 @@ bool hasPrefixIgnoringCase(const QString &text, const QString &prefix)
 } // namespace
 
 ConnectFlow::ConnectFlow(DesktopServices &desktop, QObject *parent)
-    : QObject(parent), m_desktop(desktop)
+    : QObject(parent)
+    , m_desktop(desktop)
 {
 }
 
@@ -38,7 +39,7 @@ void ConnectFlow::openURLString(const QString &text)
 
     if (rest.isEmpty()) {
         m_desktop.showAlert(QStringLiteral("No URL"),
-                            QStringLiteral("Please paste or type an URL into the text field"));
+            QStringLiteral("Please paste or type an URL into the text field"));
         return;
     }
     if (hasPrefixIgnoringCase(rest, redshiftIAMPrefix)) {
@@ -50,8 +51,8 @@ void ConnectFlow::openURLString(const QString &text)
     // escaping it: the text is opened as typed or not at all.
     const QUrl url(rest, QUrl::StrictMode);
     if (!url.isValid()) {
-        m_desktop.showAlert(QStringLiteral("Malformed URL"),
-                            rest + QStringLiteral(" is not a valid URL"));
+        m_desktop.showAlert(
+            QStringLiteral("Malformed URL"), rest + QStringLiteral(" is not a valid URL"));
         return;
     }
     // A relative reference such as a bare word would be taken for a local file by the
@@ -67,11 +68,12 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
     QUrl connectionURL(rewritten, QUrl::StrictMode);
     if (!connectionURL.isValid()) {
         m_desktop.showAlert(QStringLiteral("Malformed URL"),
-                            text + QStringLiteral(" is not a valid Redshift IAM URL"));
+            text + QStringLiteral(" is not a valid Redshift IAM URL"));
         return;
     }
 
-    const std::shared_ptr<RedshiftCredentialsRequest> request = RedshiftCredentialsRequest::create();
+    const std::shared_ptr<RedshiftCredentialsRequest> request
+        = RedshiftCredentialsRequest::create();
 
     if (const std::optional<URLQueryItems> items = queryItems(connectionURL)) {
         URLQueryItems kept;
@@ -86,25 +88,24 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
     if (!host.isEmpty()) {
         // Without UseUnicodePropertiesOption, \w is ASCII letters, digits and "_".
         static const QRegularExpression clusterAndRegion(
-                QStringLiteral("^([^.]+).*\\.(\\w+-\\w+-\\w+)\\."));
+            QStringLiteral("^([^.]+).*\\.(\\w+-\\w+-\\w+)\\."));
         const QRegularExpressionMatch match = clusterAndRegion.match(host);
         if (match.hasMatch()) {
-            const bool hasClusterIdentifier = std::any_of(
-                    request->parameters.cbegin(), request->parameters.cend(),
-                    [](const URLQueryItem &item) {
-                        return item.name == QLatin1String("ClusterIdentifier");
-                    });
+            const bool hasClusterIdentifier = std::any_of(request->parameters.cbegin(),
+                request->parameters.cend(), [](const URLQueryItem &item) {
+                    return item.name == QLatin1String("ClusterIdentifier");
+                });
             if (!hasClusterIdentifier)
-                request->parameters.append({ QStringLiteral("ClusterIdentifier"), match.captured(1) });
+                request->parameters.append(
+                    { QStringLiteral("ClusterIdentifier"), match.captured(1) });
             request->awsRegion = match.captured(2);
         }
     }
 
     const QString user = connectionURL.userName(QUrl::FullyDecoded);
     if (!user.isEmpty()) {
-        const bool hasDbUser = std::any_of(
-                request->parameters.cbegin(), request->parameters.cend(),
-                [](const URLQueryItem &item) { return item.name == QLatin1String("DbUser"); });
+        const bool hasDbUser = std::any_of(request->parameters.cbegin(), request->parameters.cend(),
+            [](const URLQueryItem &item) { return item.name == QLatin1String("DbUser"); });
         if (!hasDbUser)
             request->parameters.append({ QStringLiteral("DbUser"), user });
     }
@@ -120,7 +121,7 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
         missing.append(QStringLiteral("the region in the host name"));
     if (!missing.isEmpty()) {
         m_desktop.showAlert(QStringLiteral("Incomplete Redshift IAM URL"),
-                            QStringLiteral("Missing: ") + missing.join(QStringLiteral(", ")));
+            QStringLiteral("Missing: ") + missing.join(QStringLiteral(", ")));
         return;
     }
 
@@ -135,8 +136,10 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
 bool ConnectFlow::sortQueryItem(const URLQueryItem &item, RedshiftCredentialsRequest &request)
 {
     static const QStringList forwardedNames {
-        QStringLiteral("ClusterIdentifier"), QStringLiteral("DbUser"),
-        QStringLiteral("AutoCreate"),        QStringLiteral("DbName"),
+        QStringLiteral("ClusterIdentifier"),
+        QStringLiteral("DbUser"),
+        QStringLiteral("AutoCreate"),
+        QStringLiteral("DbName"),
         QStringLiteral("DurationSeconds"),
     };
     if (forwardedNames.contains(item.name, Qt::CaseSensitive)

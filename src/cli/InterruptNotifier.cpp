@@ -20,7 +20,8 @@ void handleInterrupt(int)
 
 } // namespace
 
-InterruptNotifier::InterruptNotifier(QObject *parent) : QObject(parent)
+InterruptNotifier::InterruptNotifier(QObject *parent)
+    : QObject(parent)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, interruptSockets) != 0)
         return;

@@ -6,7 +6,9 @@
 #include <QUrl>
 
 TerminalDesktopServices::TerminalDesktopServices(OpenMode mode, std::FILE *out, std::FILE *err)
-    : m_mode(mode), m_out(out), m_err(err)
+    : m_mode(mode)
+    , m_out(out)
+    , m_err(err)
 {
 }
 
@@ -28,7 +30,7 @@ void TerminalDesktopServices::openURL(const QUrl &url)
     // it is reported, without the URL, which carries the password.
     if (!QProcess::startDetached(opener, { QString::fromUtf8(encoded) })) {
         writeError(QCoreApplication::applicationName() + QStringLiteral(": could not start ")
-                   + opener + QStringLiteral(" to open the URL; --print writes it instead\n"));
+            + opener + QStringLiteral(" to open the URL; --print writes it instead\n"));
         m_exitStatus = 1;
     }
 }
@@ -50,9 +52,10 @@ QString TerminalDesktopServices::maskSecrets(const QString &text)
     // An item starts the text or follows "?", "&", ";" or a blank. Its value runs to the
     // next item, the fragment, the end of the line or the alert's own closing phrase, so a
     // secret holding blanks (which made the URL malformed) is masked whole.
-    static const QRegularExpression item(QStringLiteral(
+    static const QRegularExpression item(
+        QStringLiteral(
             "(?:^|(?<=[?&;\\s]))([^=&?#\\s]+)=([^&#\\r\\n]*?)(?=[&#\\r\\n]| is not a valid |$)"),
-            QRegularExpression::MultilineOption);
+        QRegularExpression::MultilineOption);
     QString masked;
     qsizetype copied = 0;
     QRegularExpressionMatchIterator matches = item.globalMatch(text);

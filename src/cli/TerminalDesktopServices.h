@@ -10,12 +10,12 @@
 class TerminalDesktopServices : public DesktopServices {
 public:
     enum class OpenMode {
-        Print,  // write the URL and a line break to standard output
+        Print, // write the URL and a line break to standard output
         Desktop // hand the URL to the desktop's opener (xdg-open, or open on macOS)
     };
 
-    explicit TerminalDesktopServices(OpenMode mode, std::FILE *out = stdout,
-                                     std::FILE *err = stderr);
+    explicit TerminalDesktopServices(
+        OpenMode mode, std::FILE *out = stdout, std::FILE *err = stderr);
 
     void openURL(const QUrl &url) override;
     void showAlert(const QString &messageText, const QString &informativeText) override;

@@ -15,8 +15,8 @@ const char usageLine[] = "Usage: iamlink-cli [--print] [URL]\n";
 
 int usageError(const QString &reason)
 {
-    const QByteArray text = QCoreApplication::applicationName().toUtf8() + ": " + reason.toUtf8()
-            + "\n" + usageLine;
+    const QByteArray text
+        = QCoreApplication::applicationName().toUtf8() + ": " + reason.toUtf8() + "\n" + usageLine;
     std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
     return 2;
 }
@@ -46,27 +46,26 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-            "Turns a Redshift IAM URL such as\n"
-            "  jdbc:redshift:iam://examplecluster.abc123.us-west-2.redshift.amazonaws.com:5439/dev"
-            "?AccessKeyID=...&SecretAccessKey=...&DbUser=...\n"
-            "into a postgres:// URL with temporary credentials from GetClusterCredentials and\n"
-            "opens it with the desktop's handler; any other URL is opened as given, less a\n"
-            "leading jdbc:. Without URL, or with -, the URL is read from standard input, so\n"
-            "that the secret key stays out of process lists and shell history.\n"
-            "\n"
-            "Exit status: 0 done, 1 an alert (printed on standard error), 2 bad usage.\n"
-            "Environment: AWS_ENDPOINT_URL_REDSHIFT or AWS_ENDPOINT_URL replaces the regional\n"
-            "endpoint; AWS_CA_BUNDLE adds trusted certificates; http_proxy, https_proxy and\n"
-            "no_proxy are honoured."));
+        "Turns a Redshift IAM URL such as\n"
+        "  jdbc:redshift:iam://examplecluster.abc123.us-west-2.redshift.amazonaws.com:5439/dev"
+        "?AccessKeyID=...&SecretAccessKey=...&DbUser=...\n"
+        "into a postgres:// URL with temporary credentials from GetClusterCredentials and\n"
+        "opens it with the desktop's handler; any other URL is opened as given, less a\n"
+        "leading jdbc:. Without URL, or with -, the URL is read from standard input, so\n"
+        "that the secret key stays out of process lists and shell history.\n"
+        "\n"
+        "Exit status: 0 done, 1 an alert (printed on standard error), 2 bad usage.\n"
+        "Environment: AWS_ENDPOINT_URL_REDSHIFT or AWS_ENDPOINT_URL replaces the regional\n"
+        "endpoint; AWS_CA_BUNDLE adds trusted certificates; http_proxy, https_proxy and\n"
+        "no_proxy are honoured."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
-    const QCommandLineOption printOption(
-            QStringLiteral("print"),
-            QStringLiteral("Write the URL to standard output instead of opening it."));
+    const QCommandLineOption printOption(QStringLiteral("print"),
+        QStringLiteral("Write the URL to standard output instead of opening it."));
     parser.addOption(printOption);
     parser.addPositionalArgument(QStringLiteral("URL"),
-                                 QStringLiteral("The URL to open; - or none reads standard input."),
-                                 QStringLiteral("[URL]"));
+        QStringLiteral("The URL to open; - or none reads standard input."),
+        QStringLiteral("[URL]"));
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -79,12 +78,12 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("too many arguments"));
 
     const QString text = positional.isEmpty() || positional.first() == QLatin1String("-")
-            ? readURLFromStandardInput()
-            : positional.first();
+        ? readURLFromStandardInput()
+        : positional.first();
 
     TerminalDesktopServices desktop(parser.isSet(printOption)
-                                            ? TerminalDesktopServices::OpenMode::Print
-                                            : TerminalDesktopServices::OpenMode::Desktop);
+            ? TerminalDesktopServices::OpenMode::Print
+            : TerminalDesktopServices::OpenMode::Desktop);
     ConnectFlow flow(desktop);
     InterruptNotifier interrupts;
     QObject::connect(&interrupts, &InterruptNotifier::interrupted, &flow, &ConnectFlow::cancel);

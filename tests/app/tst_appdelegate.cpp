@@ -14,8 +14,8 @@
 namespace {
 
 const QString iamURL = QStringLiteral(
-        "jdbc:redshift:iam://examplecluster.abc123xyz789.us-west-2.redshift.amazonaws.com:5439/dev"
-        "?AccessKeyID=AKIDEXAMPLE&SecretAccessKey=wJalrXUtnFEMI&DbUser=alice");
+    "jdbc:redshift:iam://examplecluster.abc123xyz789.us-west-2.redshift.amazonaws.com:5439/dev"
+    "?AccessKeyID=AKIDEXAMPLE&SecretAccessKey=wJalrXUtnFEMI&DbUser=alice");
 
 // The window's desktop services with the two effects that leave the process recorded
 // instead: opening a URL and the beep. Alerts stay real message boxes.
@@ -72,17 +72,17 @@ private:
 void TestAppDelegate::initTestCase()
 {
     for (const char *name : { "http_proxy", "https_proxy", "all_proxy", "no_proxy", "HTTP_PROXY",
-                              "HTTPS_PROXY", "ALL_PROXY", "NO_PROXY", "AWS_ENDPOINT_URL_REDSHIFT",
-                              "AWS_CA_BUNDLE" })
+             "HTTPS_PROXY", "ALL_PROXY", "NO_PROXY", "AWS_ENDPOINT_URL_REDSHIFT", "AWS_CA_BUNDLE" })
         qunsetenv(name);
 }
 
 void TestAppDelegate::init()
 {
     m_server = std::make_unique<TestHttpServer>();
-    m_server->setReply(cannedReply(200, "<GetClusterCredentialsResponse><GetClusterCredentialsResult>"
-                         "<DbUser>IAM:alice</DbUser><DbPassword>pw</DbPassword>"
-                         "</GetClusterCredentialsResult></GetClusterCredentialsResponse>"));
+    m_server->setReply(cannedReply(200,
+        "<GetClusterCredentialsResponse><GetClusterCredentialsResult>"
+        "<DbUser>IAM:alice</DbUser><DbPassword>pw</DbPassword>"
+        "</GetClusterCredentialsResult></GetClusterCredentialsResponse>"));
     m_endpoint = std::make_unique<ScopedEnv>("AWS_ENDPOINT_URL", m_server->url().toEncoded());
 
     m_window = std::make_unique<MainWindow>();
@@ -140,15 +140,15 @@ void TestAppDelegate::shouldShowAlertSheet_data()
     QTest::addColumn<QString>("messageText");
     QTest::addColumn<QString>("informativeText");
 
-    QTest::newRow("empty field")
-            << QString() << QStringLiteral("No URL")
-            << QStringLiteral("Please paste or type an URL into the text field");
+    QTest::newRow("empty field") << QString() << QStringLiteral("No URL")
+                                 << QStringLiteral(
+                                        "Please paste or type an URL into the text field");
     QTest::newRow("markup in the text stays text")
-            << QStringLiteral("<b>bold</b> x") << QStringLiteral("Malformed URL")
-            << QStringLiteral("<b>bold</b> x is not a valid URL");
+        << QStringLiteral("<b>bold</b> x") << QStringLiteral("Malformed URL")
+        << QStringLiteral("<b>bold</b> x is not a valid URL");
     QTest::newRow("service refusal")
-            << iamURL << QStringLiteral("Failed to get credentials from AWS")
-            << QStringLiteral("Denied\n");
+        << iamURL << QStringLiteral("Failed to get credentials from AWS")
+        << QStringLiteral("Denied\n");
 }
 
 void TestAppDelegate::shouldShowAlertSheet()
@@ -157,7 +157,8 @@ void TestAppDelegate::shouldShowAlertSheet()
     QFETCH(QString, messageText);
     QFETCH(QString, informativeText);
 
-    m_server->setReply(cannedReply(403, "<ErrorResponse><Error><Message>Denied</Message></Error></ErrorResponse>"));
+    m_server->setReply(cannedReply(
+        403, "<ErrorResponse><Error><Message>Denied</Message></Error></ErrorResponse>"));
     connectWith(text);
 
     QTRY_VERIFY(alertSheet());
@@ -166,7 +167,8 @@ void TestAppDelegate::shouldShowAlertSheet()
     QCOMPARE(sheet->informativeText(), informativeText);
     QCOMPARE(sheet->windowModality(), Qt::WindowModal);
     QCOMPARE(sheet->textFormat(), Qt::PlainText);
-    const auto *informativeLabel = sheet->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
+    const auto *informativeLabel
+        = sheet->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
     QVERIFY(informativeLabel);
     QCOMPARE(informativeLabel->textFormat(), Qt::PlainText);
     dismissAlertSheet();
@@ -199,7 +201,8 @@ void TestAppDelegate::shouldConnectOnReturn()
     QCOMPARE(m_server->requests().size(), 1);
 
     // A new connect after the failure starts a new request and opens the connection URL.
-    m_server->setReply(cannedReply(200, "<R><DbUser>IAM:alice</DbUser><DbPassword>pw</DbPassword></R>"));
+    m_server->setReply(
+        cannedReply(200, "<R><DbUser>IAM:alice</DbUser><DbPassword>pw</DbPassword></R>"));
     QTest::keyClick(m_urlField, Qt::Key_Return);
     QTRY_COMPARE(m_desktop->openedURLs.size(), 1);
     QCOMPARE(m_server->requests().size(), 2);
@@ -223,7 +226,7 @@ void TestAppDelegate::shouldCancelRequestInFlight()
     QTRY_VERIFY(alertSheet());
     QCOMPARE(alertSheet()->text(), QStringLiteral("Failed to get credentials from AWS"));
     QVERIFY2(alertSheet()->informativeText().endsWith(QLatin1Char('\n')),
-             qPrintable(alertSheet()->informativeText()));
+        qPrintable(alertSheet()->informativeText()));
     QVERIFY(m_connectButton->isEnabled());
     QVERIFY(!m_progressIndicator->isVisible());
     dismissAlertSheet();
@@ -234,7 +237,7 @@ void TestAppDelegate::shouldBeepWhenValidatorRefuses()
 {
     // "redsh" is only a beginning of what the validator accepts: editing cannot end.
     m_urlField->setValidator(new QRegularExpressionValidator(
-            QRegularExpression(QStringLiteral("redshift:iam:.+")), m_urlField));
+        QRegularExpression(QStringLiteral("redshift:iam:.+")), m_urlField));
     connectWith(QStringLiteral("redsh"));
 
     QCOMPARE(m_desktop->beeps, 1);

@@ -9,12 +9,15 @@
 
 namespace {
 
-const QString cluster = QStringLiteral("examplecluster.abc123xyz789.us-west-2.redshift.amazonaws.com");
+const QString cluster
+    = QStringLiteral("examplecluster.abc123xyz789.us-west-2.redshift.amazonaws.com");
 const QString iamURL = QStringLiteral("jdbc:redshift:iam://") + cluster
-        + QStringLiteral(":5439/dev?AccessKeyID=AKIDEXAMPLE&SecretAccessKey=wJalrXUtnFEMI&DbUser=alice&sslmode=require");
+    + QStringLiteral(
+        ":5439/"
+        "dev?AccessKeyID=AKIDEXAMPLE&SecretAccessKey=wJalrXUtnFEMI&DbUser=alice&sslmode=require");
 // The reply's password holds characters that must be percent-encoded in the user info.
-const QByteArray connectionURL = "postgres://IAM%3Aalice:p%2Fw%40:%23@" + cluster.toUtf8()
-        + ":5439/dev?sslmode=require";
+const QByteArray connectionURL
+    = "postgres://IAM%3Aalice:p%2Fw%40:%23@" + cluster.toUtf8() + ":5439/dev?sslmode=require";
 const QByteArray usageLine = "Usage: iamlink-cli [--print] [URL]\n";
 
 struct Outcome {
@@ -53,8 +56,10 @@ private Q_SLOTS:
 
 private:
     QProcessEnvironment environment() const;
-    void start(QProcess &process, const QStringList &arguments, const QByteArray &input,
-               const QProcessEnvironment &environment);
+    void start(QProcess &process,
+        const QStringList &arguments,
+        const QByteArray &input,
+        const QProcessEnvironment &environment);
     void finish(QProcess &process, Outcome &outcome);
     void run(const QStringList &arguments, const QByteArray &input, Outcome &outcome);
 
@@ -64,9 +69,10 @@ private:
 void TestCli::init()
 {
     m_server = std::make_unique<TestHttpServer>();
-    m_server->setReply(cannedReply(200, "<GetClusterCredentialsResponse><GetClusterCredentialsResult>"
-                         "<DbUser>IAM:alice</DbUser><DbPassword>p/w@:#</DbPassword>"
-                         "</GetClusterCredentialsResult></GetClusterCredentialsResponse>"));
+    m_server->setReply(cannedReply(200,
+        "<GetClusterCredentialsResponse><GetClusterCredentialsResult>"
+        "<DbUser>IAM:alice</DbUser><DbPassword>p/w@:#</DbPassword>"
+        "</GetClusterCredentialsResult></GetClusterCredentialsResponse>"));
 }
 
 void TestCli::cleanup()
@@ -78,15 +84,16 @@ QProcessEnvironment TestCli::environment() const
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : { "http_proxy", "https_proxy", "all_proxy", "no_proxy", "HTTP_PROXY",
-                              "HTTPS_PROXY", "ALL_PROXY", "NO_PROXY", "AWS_ENDPOINT_URL_REDSHIFT",
-                              "AWS_CA_BUNDLE" })
+             "HTTPS_PROXY", "ALL_PROXY", "NO_PROXY", "AWS_ENDPOINT_URL_REDSHIFT", "AWS_CA_BUNDLE" })
         environment.remove(QString::fromLatin1(name));
     environment.insert(QStringLiteral("AWS_ENDPOINT_URL"), m_server->url().toString());
     return environment;
 }
 
-void TestCli::start(QProcess &process, const QStringList &arguments,
-                    const QByteArray &input, const QProcessEnvironment &environment)
+void TestCli::start(QProcess &process,
+    const QStringList &arguments,
+    const QByteArray &input,
+    const QProcessEnvironment &environment)
 {
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(IAMLINK_CLI_PATH), arguments);
@@ -125,21 +132,24 @@ void TestCli::shouldPrintURL_data()
     QTest::addColumn<int>("requests");
 
     const QString print = QStringLiteral("--print");
-    QTest::newRow("URL as argument") << QStringList { print, iamURL } << QByteArray()
-                                     << connectionURL + '\n' << 1;
+    QTest::newRow("URL as argument")
+        << QStringList { print, iamURL } << QByteArray() << connectionURL + '\n'
+        << 1;
     QTest::newRow("stdin with line feed") << QStringList { print } << iamURL.toUtf8() + '\n'
-                                          << connectionURL + '\n' << 1;
+                                          << connectionURL + '\n'
+                                          << 1;
     QTest::newRow("stdin with carriage return and line feed")
-            << QStringList { print } << iamURL.toUtf8() + "\r\n" << connectionURL + '\n' << 1;
+        << QStringList { print } << iamURL.toUtf8() + "\r\n"
+        << connectionURL + '\n'
+        << 1;
     QTest::newRow("stdin without line break, dash argument")
-            << QStringList { print, QStringLiteral("-") } << iamURL.toUtf8()
-            << connectionURL + '\n' << 1;
+        << QStringList { print, QStringLiteral("-") } << iamURL.toUtf8() << connectionURL + '\n'
+        << 1;
     QTest::newRow("ordinary JDBC URL loses its prefix only")
-            << QStringList { QStringLiteral("jdbc:postgresql://db.example.com/app?ssl=true"), print }
-            << QByteArray() << QByteArray("postgresql://db.example.com/app?ssl=true\n") << 0;
+        << QStringList { QStringLiteral("jdbc:postgresql://db.example.com/app?ssl=true"), print }
+        << QByteArray() << QByteArray("postgresql://db.example.com/app?ssl=true\n") << 0;
     QTest::newRow("bare word prints nothing")
-            << QStringList { print, QStringLiteral("localhost") } << QByteArray()
-            << QByteArray() << 0;
+        << QStringList { print, QStringLiteral("localhost") } << QByteArray() << QByteArray() << 0;
 }
 
 void TestCli::shouldPrintURL()
@@ -163,26 +173,29 @@ void TestCli::shouldReportAlertOnStandardError_data()
     QTest::addColumn<QByteArray>("expected");
 
     const QString base = QStringLiteral("redshift:iam://") + cluster + QStringLiteral("/dev?");
-    QTest::newRow("empty input") << QString()
-                                 << QByteArray("No URL\nPlease paste or type an URL into the text field\n");
-    QTest::newRow("malformed URL") << QStringLiteral("a b") << QByteArray("Malformed URL\na b is not a valid URL\n");
+    QTest::newRow("empty input")
+        << QString() << QByteArray("No URL\nPlease paste or type an URL into the text field\n");
+    QTest::newRow("malformed URL")
+        << QStringLiteral("a b") << QByteArray("Malformed URL\na b is not a valid URL\n");
     QTest::newRow("secret with blank masked whole")
-            << base + QStringLiteral("AccessKeyID=AKID&SecretAccessKey=wJal rXUt&DbUser=a b")
-            << "Malformed URL\n" + base.toUtf8()
-                    + "AccessKeyID=AKID&SecretAccessKey=***&DbUser=a b is not a valid Redshift IAM URL\n";
+        << base + QStringLiteral("AccessKeyID=AKID&SecretAccessKey=wJal rXUt&DbUser=a b")
+        << "Malformed URL\n" + base.toUtf8()
+            + "AccessKeyID=AKID&SecretAccessKey=***&DbUser=a b is not a valid Redshift IAM URL\n";
     QTest::newRow("secret as last item, encoded name")
-            << base + QStringLiteral("AccessKeyID=AKID&Secret%41ccessKey=ab cd")
-            << "Malformed URL\n" + base.toUtf8()
-                    + "AccessKeyID=AKID&Secret%41ccessKey=*** is not a valid Redshift IAM URL\n";
+        << base + QStringLiteral("AccessKeyID=AKID&Secret%41ccessKey=ab cd")
+        << "Malformed URL\n" + base.toUtf8()
+            + "AccessKeyID=AKID&Secret%41ccessKey=*** is not a valid Redshift IAM URL\n";
     QTest::newRow("secret in lower case before fragment")
-            << base + QStringLiteral("secretaccesskey=x y#frag z")
-            << "Malformed URL\n" + base.toUtf8() + "secretaccesskey=***#frag z is not a valid Redshift IAM URL\n";
+        << base + QStringLiteral("secretaccesskey=x y#frag z")
+        << "Malformed URL\n" + base.toUtf8()
+            + "secretaccesskey=***#frag z is not a valid Redshift IAM URL\n";
     QTest::newRow("incomplete URL")
-            << base + QStringLiteral("SecretAccessKey=s")
-            << QByteArray("Incomplete Redshift IAM URL\nMissing: AccessKeyID\n");
+        << base + QStringLiteral("SecretAccessKey=s")
+        << QByteArray("Incomplete Redshift IAM URL\nMissing: AccessKeyID\n");
     QTest::newRow("service error, no blank line after informative text")
-            << base + QStringLiteral("AccessKeyID=AKID&SecretAccessKey=s")
-            << QByteArray("Failed to get credentials from AWS\nThe security token included in the request is invalid.\n");
+        << base + QStringLiteral("AccessKeyID=AKID&SecretAccessKey=s")
+        << QByteArray("Failed to get credentials from AWS\nThe security token included in the "
+                      "request is invalid.\n");
 }
 
 void TestCli::shouldReportAlertOnStandardError()
@@ -190,8 +203,9 @@ void TestCli::shouldReportAlertOnStandardError()
     QFETCH(QString, url);
     QFETCH(QByteArray, expected);
 
-    m_server->setReply(cannedReply(403, "<ErrorResponse><Error><Code>InvalidClientTokenId</Code><Message>The security "
-                         "token included in the request is invalid.</Message></Error></ErrorResponse>"));
+    m_server->setReply(cannedReply(403,
+        "<ErrorResponse><Error><Code>InvalidClientTokenId</Code><Message>The security "
+        "token included in the request is invalid.</Message></Error></ErrorResponse>"));
     Outcome outcome;
     run({ QStringLiteral("--print") }, url.toUtf8() + '\n', outcome);
     QCOMPARE(outcome.err, expected);
@@ -204,8 +218,10 @@ void TestCli::shouldRejectBadUsage_data()
     QTest::addColumn<QStringList>("arguments");
 
     QTest::newRow("unknown option") << QStringList { QStringLiteral("--open") };
-    QTest::newRow("two URLs") << QStringList { QStringLiteral("http://a/"), QStringLiteral("http://b/") };
-    QTest::newRow("print with a value") << QStringList { QStringLiteral("--print=yes"), QStringLiteral("http://a/") };
+    QTest::newRow("two URLs") << QStringList { QStringLiteral("http://a/"),
+        QStringLiteral("http://b/") };
+    QTest::newRow("print with a value")
+        << QStringList { QStringLiteral("--print=yes"), QStringLiteral("http://a/") };
 }
 
 void TestCli::shouldRejectBadUsage()
@@ -216,7 +232,7 @@ void TestCli::shouldRejectBadUsage()
     run(arguments, QByteArray(), outcome);
     QCOMPARE(outcome.exitCode, 2);
     QVERIFY2(outcome.err.startsWith("iamlink-cli: ") && outcome.err.endsWith(usageLine),
-             outcome.err.constData());
+        outcome.err.constData());
     QCOMPARE(outcome.out, QByteArray());
 }
 
@@ -225,7 +241,8 @@ void TestCli::shouldAnswerHelpAndVersion()
     Outcome help;
     run({ QStringLiteral("--help") }, QByteArray(), help);
     QCOMPARE(help.exitCode, 0);
-    QVERIFY2(help.out.contains("--print") && help.out.contains("standard input"), help.out.constData());
+    QVERIFY2(
+        help.out.contains("--print") && help.out.contains("standard input"), help.out.constData());
 
     Outcome version;
     run({ QStringLiteral("--version") }, QByteArray(), version);
@@ -246,7 +263,8 @@ void TestCli::shouldHandURLToDesktopOpener()
     QVERIFY(opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 
     QProcessEnvironment env = environment();
-    env.insert(QStringLiteral("PATH"), bin.path() + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
+    env.insert(
+        QStringLiteral("PATH"), bin.path() + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
     env.insert(QStringLiteral("IAMLINK_TEST_OPENED"), opened);
     QProcess process;
     start(process, {}, iamURL.toUtf8(), env);
@@ -276,7 +294,8 @@ void TestCli::shouldFailWithoutDesktopOpener()
 
     QCOMPARE(outcome.exitCode, 1);
     QVERIFY2(outcome.err.contains("could not start xdg-open"), outcome.err.constData());
-    QVERIFY2(!outcome.err.contains("p/w") && !outcome.err.contains("p%2Fw"), outcome.err.constData());
+    QVERIFY2(
+        !outcome.err.contains("p/w") && !outcome.err.contains("p%2Fw"), outcome.err.constData());
     QCOMPARE(outcome.out, QByteArray());
 }
 
@@ -296,8 +315,8 @@ void TestCli::shouldCancelOnInterrupt()
     QCOMPARE(outcome.exitCode, 1);
     QCOMPARE(outcome.out, QByteArray());
     QVERIFY2(outcome.err.startsWith("Failed to get credentials from AWS\n")
-                     && outcome.err.toLower().contains("cancel") && outcome.err.endsWith('\n'),
-             outcome.err.constData());
+            && outcome.err.toLower().contains("cancel") && outcome.err.endsWith('\n'),
+        outcome.err.constData());
 }
 
 QTEST_GUILESS_MAIN(TestCli)
