@@ -175,6 +175,9 @@ void TestConnectFlow::shouldClassifyWithoutSending_data()
     QTest::newRow("key item without equals sign")
         << iamURL(QStringLiteral("AccessKeyID&SecretAccessKey=s"))
         << QStringList { incomplete(QStringLiteral("Missing: AccessKeyID")) };
+    QTest::newRow("empty key values")
+        << iamURL(QStringLiteral("AccessKeyID=&SecretAccessKey="))
+        << QStringList { incomplete(QStringLiteral("Missing: AccessKeyID, SecretAccessKey")) };
     QTest::newRow("later key item without value wins")
         << iamURL(QStringLiteral("AccessKeyID=a&SecretAccessKey=s&secretaccesskey"))
         << QStringList { incomplete(QStringLiteral("Missing: SecretAccessKey")) };
