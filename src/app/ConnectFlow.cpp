@@ -113,7 +113,9 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
     // Without a key pair or a region there is nothing to sign or to address: say which
     // pieces are missing before anything is sent.
     // An empty key is missing too: the service can only refuse it.
-    const auto isMissing = [](const std::optional<QString> &key) { return !key || key->isEmpty(); };
+    const auto isMissing = [](const std::optional<QString> &key) {
+        return !key || key->isEmpty();
+    };
     QStringList missing;
     if (isMissing(request->accessKeyID))
         missing.append(QStringLiteral("AccessKeyID"));

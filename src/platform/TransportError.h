@@ -7,11 +7,11 @@
 // configuration that kept the request from being sent at all.
 struct TransportError {
     enum class Kind {
-        Network,        // the network or TLS layer failed
-        TimedOut,       // no progress within the request's timeout
-        Cancelled,      // the task was cancelled
-        ReplyTooLarge,  // the body passed the size limit and the transfer was aborted
-        Configuration,  // nothing was sent: the request could not be set up
+        Network, // the network or TLS layer failed
+        TimedOut, // no progress within the request's timeout
+        Cancelled, // the task was cancelled
+        ReplyTooLarge, // the body passed the size limit and the transfer was aborted
+        Configuration, // nothing was sent: the request could not be set up
     };
 
     Kind kind = Kind::Network;

@@ -50,13 +50,13 @@ public:
 
     // The task's end, on the session's thread: parse the body if any, then post the delivery.
     void handleTaskCompletion(const std::optional<QByteArray> &body,
-                              const std::optional<TransportError> &transportError,
-                              Completion completion);
+        const std::optional<TransportError> &transportError,
+        Completion completion);
 
     // On the main thread: builds the CredentialsResult from elementContents and calls
     // `completion` with it.
-    void deliverCredentialsResult(const Completion &completion,
-                                  const std::optional<TransportError> &transportError) const;
+    void deliverCredentialsResult(
+        const Completion &completion, const std::optional<TransportError> &transportError) const;
 
     // The XML reader's four events.
     void didStartElement(const QString &name);
