@@ -44,7 +44,8 @@ QByteArray encodedQuery(const URLQueryItems &items)
 {
     QByteArray query;
     for (const URLQueryItem &item : items) {
-        if (!query.isEmpty())
+        // Separate by position, not by what was written: an item can be empty.
+        if (&item != &items.first())
             query += '&';
         query += awsPercentEncode(item.name);
         if (item.value) {
