@@ -34,6 +34,11 @@ void TestURLValues::shouldReadAndWriteQueryItems_data()
     QTest::newRow("plus stays plus")
         << "https://h/?a=1+2&b+c=d"_ba << Items({ { u"a"_s, u"1+2"_s }, { u"b+c"_s, u"d"_s } })
         << "https://h/?a=1%2B2&b%2Bc=d"_ba;
+    QTest::newRow("empty items keep their separators")
+        << "https://h/?&a=1&&=v"_ba
+        << Items({ { u""_s, std::nullopt }, { u"a"_s, u"1"_s }, { u""_s, std::nullopt },
+               { u""_s, u"v"_s } })
+        << QByteArray();
     QTest::newRow("escapes decoded, first equals splits")
         << "https://h/?k%3D=v=w%26%20%C3%A9"_ba << Items({ { u"k="_s, u"v=w& é"_s } })
         << "https://h/?k%3D=v%3Dw%26%20%C3%A9"_ba;
