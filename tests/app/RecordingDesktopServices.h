@@ -2,20 +2,30 @@
 
 #include "DesktopServices.h"
 
-#include <QList>
 #include <QStringList>
-#include <QUrl>
 
 // Records every call of the connect flow into the desktop, in order, as short texts:
-// "open <url>", "alert <message>|<informative>", "beep", "connect on/off", "progress on/off".
+// "open <url as sent>", "alert <message>|<informative>", "beep", "connect on/off",
+// "progress on/off".
 class RecordingDesktopServices : public DesktopServices {
 public:
-    void openURL(const QUrl &url) override;
-    void showAlert(const QString &messageText, const QString &informativeText) override;
-    void beep() override;
-    void setConnectEnabled(bool enabled) override;
-    void setProgressAnimating(bool animating) override;
+    void openURL(const QUrl &url) override
+    {
+        events.append(QStringLiteral("open ") + QString::fromUtf8(url.toEncoded()));
+    }
+    void showAlert(const QString &messageText, const QString &informativeText) override
+    {
+        events.append(QStringLiteral("alert ") + messageText + u'|' + informativeText);
+    }
+    void beep() override { events.append(QStringLiteral("beep")); }
+    void setConnectEnabled(bool on) override
+    {
+        events.append(on ? QStringLiteral("connect on") : QStringLiteral("connect off"));
+    }
+    void setProgressAnimating(bool on) override
+    {
+        events.append(on ? QStringLiteral("progress on") : QStringLiteral("progress off"));
+    }
 
     QStringList events;
-    QList<QUrl> openedURLs;
 };
