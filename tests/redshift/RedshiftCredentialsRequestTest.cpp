@@ -248,8 +248,9 @@ private Q_SLOTS:
         QTest::newRow("CA bundle missing")
             << "AWS_CA_BUNDLE"_ba
             << "/nonexistent/ca.pem"_ba << u"cannot be read: /nonexistent"_s;
+        // "@text": a readable file that holds no certificate.
         QTest::newRow("CA bundle without certificate") << "AWS_CA_BUNDLE"_ba
-                                                       << "@textfile"_ba << u"no PEM certificate"_s;
+                                                       << "@text"_ba << u"no PEM certificate"_s;
     }
 
     void refusesUnusableSettings()
@@ -263,7 +264,7 @@ private Q_SLOTS:
         // override also shows that it is read first.
         ScopedEnv general("AWS_ENDPOINT_URL", server.url().toEncoded());
         ScopedEnv setting(variable.constData(),
-            value == "@textfile" ? QFINDTESTDATA("replies.json").toLocal8Bit() : value);
+            value == "@text" ? QFINDTESTDATA("replies.json").toLocal8Bit() : value);
         const auto delivery = start(filledRequest());
 
         QVERIFY(delivery->task.isNull());
@@ -313,8 +314,8 @@ private Q_SLOTS:
         QVERIFY(delivery->onMainThread);
         const QString message = delivery->result.errorMessage.value_or(QString());
         QCOMPARE(describe(delivery->result), u"failure - - [%1] -"_s.arg(message));
-        for (const QString &field : { u"AWS region"_s, u"access key ID"_s, u"secret access key"_s })
-            QVERIFY2(message.contains(field) == missing.contains(field), qPrintable(message));
+        for (const QString &name : { u"AWS region"_s, u"access key ID"_s, u"secret access key"_s })
+            QVERIFY2(message.contains(name) == missing.contains(name), qPrintable(message));
         QVERIFY(server.requests().isEmpty());
     }
 
