@@ -214,9 +214,15 @@ void RedshiftCredentialsRequest::deliverCredentialsResult(
         return *found;
     };
 
+    // A credential whose element never closed was cut off by a malformed reply: what was
+    // gathered is not the whole value, and opening a URL with it would only fail later.
+    const auto credential = [this, &entry](const QString &name) -> std::optional<QString> {
+        return openElements.contains(name) ? std::nullopt : entry(name);
+    };
+
     CredentialsResult result;
-    result.dbUser = entry(QStringLiteral("DbUser"));
-    result.dbPassword = entry(QStringLiteral("DbPassword"));
+    result.dbUser = credential(QStringLiteral("DbUser"));
+    result.dbPassword = credential(QStringLiteral("DbPassword"));
     result.errorMessage = entry(QStringLiteral("Message"));
     if (!result.errorMessage)
         result.errorMessage = entry(QStringLiteral("Error"));
