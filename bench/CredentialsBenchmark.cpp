@@ -120,9 +120,7 @@ void BM_ThreadRoundTrip(benchmark::State &state)
         QEventLoop loop;
         QMetaObject::invokeMethod(
             &context,
-            [&loop] {
-                QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-            },
+            [&loop] { QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection); },
             Qt::QueuedConnection);
         loop.exec();
     }
