@@ -1,5 +1,8 @@
+#include "MainThread.h"
 #include "RedshiftCredentialsRequest.h"
 #include "TestHttpServer.h"
+#include "URLSession.h"
+#include "URLSessionTask.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -107,6 +110,27 @@ void BM_FreshManagerPost(benchmark::State &state)
     }
 }
 BENCHMARK(BM_FreshManagerPost)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+// For reference: the same POST through a URLSession alone (no signing, no parse), to tell
+// what the session thread costs from what the credentials request adds on top of it.
+void BM_SessionOnlyPost(benchmark::State &state)
+{
+    QUrl url = server->url();
+    url.setPath(u"/"_s);
+    url.setQuery(
+        u"ClusterIdentifier=examplecluster&DbUser=analyst&DbName=dev&Action=GetClusterCredentials"_s);
+    for (auto _ : state) {
+        URLRequest request(url);
+        request.method = u"POST"_s;
+        QEventLoop loop;
+        URLSessionTask *task = (new URLSession())->dataTask(request, [&loop](auto, auto, auto) {
+            MainThread::post([&loop] { loop.quit(); });
+        });
+        task->resume();
+        loop.exec();
+    }
+}
+BENCHMARK(BM_SessionOnlyPost)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 // For reference: one round trip from the main thread to a worker thread and back, the
 // floor of what running the exchange off the GUI thread costs over a bare manager.
