@@ -358,4 +358,4 @@ private Q_SLOTS:
 };
 
 QTEST_GUILESS_MAIN(RedshiftCredentialsRequestTest)
-#include "RedshiftCredentialsRequestTest.moc"
+#include "tst_redshiftcredentialsrequest.moc"

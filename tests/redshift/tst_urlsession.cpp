@@ -116,4 +116,4 @@ private Q_SLOTS:
 };
 
 QTEST_GUILESS_MAIN(URLSessionTest)
-#include "URLSessionTest.moc"
+#include "tst_urlsession.moc"
