@@ -21,6 +21,15 @@ bool hasPrefixIgnoringCase(const QString &text, const QString &prefix)
     return text.left(prefix.size()).toLower() == prefix;
 }
 
+// An item given in the query wins over the same parameter taken from the host or user part.
+void appendUnlessNamed(URLQueryItems &parameters, const QString &name, const QString &value)
+{
+    const bool named = std::any_of(parameters.cbegin(), parameters.cend(),
+        [&name](const URLQueryItem &item) { return item.name == name; });
+    if (!named)
+        parameters.append({ name, value });
+}
+
 } // namespace
 
 ConnectFlow::ConnectFlow(DesktopServices &desktop, QObject *parent)
@@ -91,23 +100,15 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
             QStringLiteral("^([^.]+).*\\.(\\w+-\\w+-\\w+)\\."));
         const QRegularExpressionMatch match = clusterAndRegion.match(host);
         if (match.hasMatch()) {
-            const bool hasClusterIdentifier = std::any_of(request->parameters.cbegin(),
-                request->parameters.cend(), [](const URLQueryItem &item) {
-                    return item.name == QLatin1String("ClusterIdentifier");
-                });
-            if (!hasClusterIdentifier)
-                request->parameters.append(
-                    { QStringLiteral("ClusterIdentifier"), match.captured(1) });
+            appendUnlessNamed(
+                request->parameters, QStringLiteral("ClusterIdentifier"), match.captured(1));
             request->awsRegion = match.captured(2);
         }
     }
 
     const QString user = connectionURL.userName(QUrl::FullyDecoded);
     if (!user.isEmpty()) {
-        const bool hasDbUser = std::any_of(request->parameters.cbegin(), request->parameters.cend(),
-            [](const URLQueryItem &item) { return item.name == QLatin1String("DbUser"); });
-        if (!hasDbUser)
-            request->parameters.append({ QStringLiteral("DbUser"), user });
+        appendUnlessNamed(request->parameters, QStringLiteral("DbUser"), user);
     }
 
     // Without a key pair or a region there is nothing to sign or to address: say which
