@@ -1,7 +1,7 @@
-#include "URLSession.h"
 #include "MainThread.h"
 #include "ScopedEnv.h"
 #include "TestHttpServer.h"
+#include "URLSession.h"
 #include "URLSessionTask.h"
 
 #include <QCoreApplication>
