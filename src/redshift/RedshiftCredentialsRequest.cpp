@@ -118,19 +118,15 @@ std::shared_ptr<RedshiftCredentialsRequest> RedshiftCredentialsRequest::create()
     return std::shared_ptr<RedshiftCredentialsRequest>(new RedshiftCredentialsRequest());
 }
 
-QPointer<URLSessionTask> RedshiftCredentialsRequest::start(Completion completion)
+std::variant<RedshiftCredentialsRequest::Prepared, CredentialsResult>
+RedshiftCredentialsRequest::prepare()
 {
-    auto self = shared_from_this();
-    // Nothing is sent: the failure still reaches `completion` later, on the main thread.
-    const auto deliverLater
-        = [&](std::optional<QString> errorMessage, std::optional<TransportError> transportError) {
-              MainThread::post([self, completion, errorMessage, transportError] {
-                  CredentialsResult result;
-                  result.errorMessage = errorMessage;
-                  result.transportError = transportError;
-                  completion(result);
-              });
-              return QPointer<URLSessionTask>();
+    const auto failure
+        = [](std::optional<QString> errorMessage, std::optional<TransportError> transportError) {
+              CredentialsResult result;
+              result.errorMessage = std::move(errorMessage);
+              result.transportError = std::move(transportError);
+              return result;
           };
     const auto configurationError = [](QString description) {
         return TransportError { TransportError::Kind::Configuration, std::move(description) };
@@ -147,7 +143,7 @@ QPointer<URLSessionTask> RedshiftCredentialsRequest::start(Completion completion
         const QString list = missing.size() == 1 ? missing.first()
                                                  : missing.mid(0, missing.size() - 1).join(u", ")
                 + QStringLiteral(" and ") + missing.last();
-        return deliverLater(
+        return failure(
             QStringLiteral("The credentials request was not sent: %1 %2 missing.")
                 .arg(list, missing.size() == 1 ? QStringLiteral("is") : QStringLiteral("are")),
             std::nullopt);
@@ -156,17 +152,18 @@ QPointer<URLSessionTask> RedshiftCredentialsRequest::start(Completion completion
     QUrl url;
     if (const std::optional<Endpoint> endpoint = endpointOverride()) {
         if (!endpoint->url)
-            return deliverLater(std::nullopt, configurationError(endpoint->problem));
+            return failure(std::nullopt, configurationError(endpoint->problem));
         url = *endpoint->url;
     } else {
         url = regionalEndpoint(*awsRegion);
     }
 
-    URLSession::Configuration configuration;
+    Prepared prepared;
     auto bundle = caBundle();
     if (const QString *problem = std::get_if<QString>(&bundle))
-        return deliverLater(std::nullopt, configurationError(*problem));
-    configuration.additionalCACertificates = std::get<QList<QSslCertificate>>(std::move(bundle));
+        return failure(std::nullopt, configurationError(*problem));
+    prepared.configuration.additionalCACertificates
+        = std::get<QList<QSslCertificate>>(std::move(bundle));
 
     parameters.removeIf([](const URLQueryItem &item) { return item.name == u"Action"; });
     parameters.append({ QStringLiteral("Action"), QStringLiteral("GetClusterCredentials") });
@@ -179,10 +176,24 @@ QPointer<URLSessionTask> RedshiftCredentialsRequest::start(Completion completion
     auto signedRequest
         = signer.sign(request, signingTime.value_or(QDateTime::currentDateTimeUtc()));
     if (const SigningError *error = std::get_if<SigningError>(&signedRequest))
-        return deliverLater(std::nullopt, configurationError(error->description));
+        return failure(std::nullopt, configurationError(error->description));
+    prepared.request = std::get<URLRequest>(std::move(signedRequest));
+    return prepared;
+}
 
+QPointer<URLSessionTask> RedshiftCredentialsRequest::start(Completion completion)
+{
+    auto self = shared_from_this();
+    auto prepared = prepare();
+    if (CredentialsResult *failure = std::get_if<CredentialsResult>(&prepared)) {
+        // Nothing is sent: the failure still reaches `completion` later, on the main thread.
+        MainThread::post([self, completion, result = std::move(*failure)] { completion(result); });
+        return nullptr;
+    }
+
+    auto &[request, configuration] = std::get<Prepared>(prepared);
     auto *session = new URLSession(std::move(configuration));
-    URLSessionTask *task = session->dataTask(std::get<URLRequest>(signedRequest),
+    URLSessionTask *task = session->dataTask(std::move(request),
         [self, completion](std::optional<QByteArray> body, std::optional<HTTPURLResponse>,
             std::optional<TransportError> transportError) {
             self->handleTaskCompletion(body, transportError, completion);
@@ -243,6 +254,14 @@ void RedshiftCredentialsRequest::didEndElement(const QString &name)
 
 void RedshiftCredentialsRequest::foundCharacters(QStringView text)
 {
+    // Each open element gathers the text, so nesting multiplies what is kept: past the
+    // budget the reply counts as malformed rather than filling memory for minutes.
+    const qsizetype gathering = text.size() * openElements.size();
+    if (gathering > maxGatheredCharacters - gatheredCharacters) {
+        gatheredTextLimitReached = true;
+        return;
+    }
+    gatheredCharacters += gathering;
     for (const QString &name : std::as_const(openElements))
         elementContents[name].append(text);
 }
@@ -260,7 +279,7 @@ void RedshiftCredentialsRequest::parse(const QByteArray &body)
     // Internal entities may expand to no more than this many characters in all, so a
     // "billion laughs" body stops early instead of filling memory.
     reader.setEntityExpansionLimit(4096);
-    while (!reader.atEnd()) {
+    while (!reader.atEnd() && !gatheredTextLimitReached) {
         switch (reader.readNext()) {
         case QXmlStreamReader::StartElement:
             didStartElement(reader.qualifiedName().toString());

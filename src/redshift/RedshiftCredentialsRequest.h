@@ -3,6 +3,8 @@
 #include "CredentialsResult.h"
 #include "TransportError.h"
 #include "URLQueryItem.h"
+#include "URLRequest.h"
+#include "URLSession.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -15,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <variant>
 
 class URLSessionTask;
 
@@ -41,12 +44,26 @@ public:
     // name) and the names of the elements open at the current point of the parse.
     QHash<QString, QString> elementContents;
     QSet<QString> openElements;
+    // All text gathered so far, counted once per element that holds it. A parse stops when
+    // more would pass maxGatheredCharacters (a reply of 100,000 nested elements, say).
+    qsizetype gatheredCharacters = 0;
+    bool gatheredTextLimitReached = false;
+    static constexpr qsizetype maxGatheredCharacters = 8 * 1024 * 1024;
 
     // Sends the call and returns its task, already running; `completion` runs exactly once,
     // later, on the main thread. When the request cannot be sent (missing region or keys,
     // a bad endpoint override or CA bundle) nothing is sent, the returned task is null and
     // the failure is delivered through `completion` all the same.
     QPointer<URLSessionTask> start(Completion completion);
+
+    // What start() sends: the signed POST and its session's settings.
+    struct Prepared {
+        URLRequest request;
+        URLSession::Configuration configuration;
+    };
+    // Builds and signs the call without sending it (start() sends what this returns), or
+    // the failure start() would deliver. Adds the Action item to `parameters`.
+    std::variant<Prepared, CredentialsResult> prepare();
 
     // The task's end, on the session's thread: parse the body if any, then post the delivery.
     void handleTaskCompletion(const std::optional<QByteArray> &body,
