@@ -60,8 +60,8 @@ void ConnectFlow::openURLString(const QString &text)
     // escaping it: the text is opened as typed or not at all.
     const QUrl url(rest, QUrl::StrictMode);
     if (!url.isValid()) {
-        m_desktop.showAlert(
-            QStringLiteral("Malformed URL"), rest + QStringLiteral(" is not a valid URL"));
+        m_desktop.showAlert(QStringLiteral("Malformed URL"),
+            displayedURLText(rest) + QStringLiteral(" is not a valid URL"));
         return;
     }
     // A relative reference such as a bare word would be taken for a local file by the
@@ -77,7 +77,7 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
     QUrl connectionURL(rewritten, QUrl::StrictMode);
     if (!connectionURL.isValid()) {
         m_desktop.showAlert(QStringLiteral("Malformed URL"),
-            text + QStringLiteral(" is not a valid Redshift IAM URL"));
+            displayedURLText(text) + QStringLiteral(" is not a valid Redshift IAM URL"));
         return;
     }
 
@@ -132,10 +132,11 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
 
     setBusy(true);
     const QPointer<ConnectFlow> self(this);
-    lastTask = request->start([self, connectionURL](const CredentialsResult &result) {
-        if (self)
-            self->completeConnection(result, connectionURL);
-    });
+    lastTask
+        = sendCredentialsRequest(request, [self, connectionURL](const CredentialsResult &result) {
+              if (self)
+                  self->completeConnection(result, connectionURL);
+          });
 }
 
 bool ConnectFlow::sortQueryItem(const URLQueryItem &item, RedshiftCredentialsRequest &request)
@@ -191,10 +192,56 @@ void ConnectFlow::completeConnection(const CredentialsResult &result, QUrl conne
     setBusy(false);
 }
 
+QPointer<URLSessionTask> ConnectFlow::sendCredentialsRequest(
+    const std::shared_ptr<RedshiftCredentialsRequest> &request,
+    std::function<void(const CredentialsResult &)> completion)
+{
+    return request->start(std::move(completion));
+}
+
 void ConnectFlow::cancel()
 {
     if (lastTask)
         lastTask->cancel();
+}
+
+QString ConnectFlow::displayedURLText(const QString &text)
+{
+    // An item starts the text or follows "?", "&", ";" or a blank. Its value runs to the
+    // next "&": a secret holding blanks, line breaks or "#" (which made the URL malformed)
+    // is masked whole, and at worst a fragment after it too.
+    static const QRegularExpression item(
+        QStringLiteral("(?:^|(?<=[?&;\\s]))([^=&?#\\s]+)=([^&]*)"));
+    QString masked;
+    qsizetype copied = 0;
+    QRegularExpressionMatchIterator matches = item.globalMatch(text);
+    while (matches.hasNext()) {
+        const QRegularExpressionMatch match = matches.next();
+        const QString name = QUrl::fromPercentEncoding(match.captured(1).toUtf8());
+        if (name.toLower() != QLatin1String("secretaccesskey") || match.capturedLength(2) == 0)
+            continue;
+        masked += QStringView(text).mid(copied, match.capturedStart(2) - copied);
+        masked += QStringLiteral("***");
+        copied = match.capturedEnd(2);
+    }
+    masked += QStringView(text).mid(copied);
+
+    // Control characters would be acted on by a terminal (escape sequences) or vanish from
+    // a label; they are shown percent-encoded, as in a URL.
+    QString shown;
+    shown.reserve(std::min(masked.size(), maxDisplayedURLLength) + 1);
+    for (const QChar c : std::as_const(masked)) {
+        if (shown.size() >= maxDisplayedURLLength) {
+            shown += QChar(0x2026); // "…": the rest would only flood the alert
+            break;
+        }
+        const char16_t code = c.unicode();
+        if (code < 0x20 || (code >= 0x7f && code <= 0x9f))
+            shown += QString::fromLatin1(QUrl::toPercentEncoding(QString(c)));
+        else
+            shown += c;
+    }
+    return shown;
 }
 
 void ConnectFlow::setBusy(bool busy)

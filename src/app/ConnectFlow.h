@@ -8,6 +8,9 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
+#include <memory>
+
 class DesktopServices;
 class RedshiftCredentialsRequest;
 class URLSessionTask;
@@ -31,9 +34,22 @@ public:
 
     bool isBusy() const { return m_busy; }
 
+    // Pasted text as an alert may quote it: the value of every query item named
+    // secretaccesskey (any case, the name possibly percent-encoded) replaced by "***",
+    // control characters percent-encoded, and cut after maxDisplayedURLLength characters.
+    static QString displayedURLText(const QString &text);
+    static constexpr qsizetype maxDisplayedURLLength = 400;
+
 Q_SIGNALS:
     // Emitted when the busy state turns on (a request started) or off (its completion ran).
     void busyChanged(bool busy);
+
+protected:
+    // Sends the prepared request; its completion runs later on the main thread. Fuzzing
+    // replaces it to see what would be sent without any network.
+    virtual QPointer<URLSessionTask> sendCredentialsRequest(
+        const std::shared_ptr<RedshiftCredentialsRequest> &request,
+        std::function<void(const CredentialsResult &)> completion);
 
 private:
     void setBusy(bool busy);

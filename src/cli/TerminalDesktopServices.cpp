@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QUrl>
 
 TerminalDesktopServices::TerminalDesktopServices(OpenMode mode, std::FILE *out, std::FILE *err)
@@ -43,33 +42,8 @@ void TerminalDesktopServices::showAlert(const QString &messageText, const QStrin
         if (!informativeText.endsWith(QLatin1Char('\n')))
             text += QLatin1Char('\n');
     }
-    writeError(maskSecrets(text));
+    writeError(text);
     m_exitStatus = 1;
-}
-
-QString TerminalDesktopServices::maskSecrets(const QString &text)
-{
-    // An item starts the text or follows "?", "&", ";" or a blank. Its value runs to the
-    // next item, the fragment, the end of the line or the alert's own closing phrase, so a
-    // secret holding blanks (which made the URL malformed) is masked whole.
-    static const QRegularExpression item(
-        QStringLiteral(
-            "(?:^|(?<=[?&;\\s]))([^=&?#\\s]+)=([^&#\\r\\n]*?)(?=[&#\\r\\n]| is not a valid |$)"),
-        QRegularExpression::MultilineOption);
-    QString masked;
-    qsizetype copied = 0;
-    QRegularExpressionMatchIterator matches = item.globalMatch(text);
-    while (matches.hasNext()) {
-        const QRegularExpressionMatch match = matches.next();
-        const QString name = QUrl::fromPercentEncoding(match.captured(1).toUtf8());
-        if (name.toLower() != QLatin1String("secretaccesskey") || match.capturedLength(2) == 0)
-            continue;
-        masked += QStringView(text).mid(copied, match.capturedStart(2) - copied);
-        masked += QStringLiteral("***");
-        copied = match.capturedEnd(2);
-    }
-    masked += QStringView(text).mid(copied);
-    return masked;
 }
 
 void TerminalDesktopServices::writeError(const QString &text)

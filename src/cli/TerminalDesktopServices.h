@@ -26,10 +26,6 @@ public:
     // 0 until an alert was shown or the opener could not be started, then 1.
     int exitStatus() const { return m_exitStatus; }
 
-    // `text` with the value of every query item named secretaccesskey (any case, the name
-    // possibly percent-encoded) replaced by "***", for anything written to standard error.
-    static QString maskSecrets(const QString &text);
-
 private:
     void writeError(const QString &text);
 
