@@ -3,7 +3,7 @@
 PRESET ?= default
 BUILD  := build
 
-.PHONY: all deps configure build run test test-asan bench install clean
+.PHONY: all deps configure build run test test-asan fuzz bench install clean
 
 all: build
 
@@ -25,6 +25,13 @@ test: build
 test-asan:
 	@$(MAKE) test PRESET=asan
 
+# Each libFuzzer target for FUZZ_SECONDS (default 60): make fuzz FUZZ_SECONDS=600
+fuzz:
+	@scripts/install-deps.sh fuzz
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz
+	@scripts/fuzz.sh
+
 bench: build
 	@bench/run-all.sh $(BUILD)
 
@@ -32,4 +39,4 @@ install: build
 	@cmake --install $(BUILD)
 
 clean:
-	@rm -rf build build-asan build-release
+	@rm -rf build build-asan build-fuzz build-release

@@ -12,6 +12,9 @@ packages=(
     python3-botocore awscli hyperfine           # reference signers and tools the benchmarks compare with
 )
 
+# `install-deps.sh fuzz` adds what `make fuzz` needs: clang and its libFuzzer runtime.
+[ "${1:-}" = fuzz ] && packages+=(clang libclang-rt-dev)
+
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,0 +1,96 @@
+// Drives the connect flow from the text of the URL field to the request that would be
+// sent, with a recording desktop and no network, then completes it with credentials taken
+// from the input. Field 0 is the field's text; fields 1 and 2, when present, are the user
+// name and password the service answers.
+#include "ConnectFlow.h"
+#include "FuzzInput.h"
+#include "RecordingDesktopServices.h"
+#include "RedshiftCredentialsRequest.h"
+#include "URLQueryItem.h"
+#include "URLSessionTask.h"
+
+#include <QDateTime>
+#include <QTimeZone>
+
+#include <cstdlib>
+
+namespace {
+
+// Captures what would be sent instead of sending it.
+class OfflineConnectFlow : public ConnectFlow {
+public:
+    using ConnectFlow::ConnectFlow;
+
+    std::shared_ptr<RedshiftCredentialsRequest> request;
+    std::function<void(const CredentialsResult &)> completion;
+
+protected:
+    QPointer<URLSessionTask> sendCredentialsRequest(
+        const std::shared_ptr<RedshiftCredentialsRequest> &sent,
+        std::function<void(const CredentialsResult &)> done) override
+    {
+        request = sent;
+        completion = std::move(done);
+        return nullptr;
+    }
+};
+
+void check(bool condition)
+{
+    if (!condition)
+        __builtin_trap();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    // Only the regional endpoint and the system's trust: the same request for the same input.
+    for (const char *name : { "AWS_ENDPOINT_URL", "AWS_ENDPOINT_URL_REDSHIFT", "AWS_CA_BUNDLE" })
+        unsetenv(name);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const FuzzInput input(data, size);
+    RecordingDesktopServices desktop;
+    OfflineConnectFlow flow(desktop);
+    flow.openURLString(QString::fromUtf8(input.field(0)));
+    if (!flow.request) {
+        // Handled at once: opened, refused with an alert, or dropped; never left busy.
+        check(!flow.isBusy() && desktop.events.size() <= 1);
+        return 0;
+    }
+    check(flow.isBusy());
+
+    RedshiftCredentialsRequest &request = *flow.request;
+    request.signingTime = QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), QTimeZone::utc());
+    auto prepared = request.prepare();
+    if (const auto *sent = std::get_if<RedshiftCredentialsRequest::Prepared>(&prepared)) {
+        // The query sent is exactly the parameters, Action last, and the request is signed.
+        check(queryItems(sent->request.url).value_or(URLQueryItems()) == request.parameters);
+        check(request.parameters.last().name == u"Action");
+        check(sent->request.value(QStringLiteral("Authorization")).has_value());
+    }
+
+    CredentialsResult result;
+    if (input.count() >= 3) {
+        result.dbUser = QString::fromUtf8(input.field(1));
+        result.dbPassword = QString::fromUtf8(input.field(2));
+    } else {
+        result.errorMessage = QString::fromUtf8(input.field(1));
+    }
+    desktop.events.clear();
+    flow.completion(result);
+    check(!flow.isBusy());
+
+    // Whatever the credentials hold, the URL opened must give them back unchanged.
+    if (result.isSuccess() && desktop.events.first().startsWith(u"open ")) {
+        const QUrl opened(desktop.events.first().mid(5), QUrl::StrictMode);
+        check(opened.isValid());
+        check(opened.userName(QUrl::FullyDecoded) == *result.dbUser);
+        check(opened.password(QUrl::FullyDecoded) == *result.dbPassword);
+    }
+    return 0;
+}

@@ -1,0 +1,48 @@
+// Signs arbitrary requests: fields 0–4 of the input are the method, the URL, the header
+// lines ("name:value"), the body and the secret key. Signing must refuse or succeed, never
+// crash, and give the same signature twice.
+#include "AWSURLRequestSigner.h"
+#include "FuzzInput.h"
+
+#include <QDateTime>
+#include <QTimeZone>
+
+namespace {
+
+void check(bool condition)
+{
+    if (!condition)
+        __builtin_trap();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const FuzzInput input(data, size);
+    URLRequest request(QUrl(QString::fromUtf8(input.field(1))));
+    request.method = QString::fromUtf8(input.field(0));
+    for (const QByteArray &line : input.field(2).split('\n')) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0)
+            request.addValue(
+                QString::fromUtf8(line.mid(colon + 1)), QString::fromUtf8(line.left(colon)));
+    }
+    if (input.count() > 3)
+        request.body = input.field(3);
+
+    const AWSURLRequestSigner signer(QStringLiteral("redshift"), QStringLiteral("us-west-2"),
+        QStringLiteral("AKIDEXAMPLE"), QString::fromUtf8(input.field(4)));
+    const QDateTime now(QDate(2026, 1, 2), QTime(3, 4, 5), QTimeZone::utc());
+    const auto first = signer.sign(request, now);
+    const auto again = signer.sign(request, now);
+    check(first.index() == again.index());
+    if (const auto *signedRequest = std::get_if<URLRequest>(&first)) {
+        check(*signedRequest == std::get<URLRequest>(again));
+        const std::optional<QString> authorization
+            = signedRequest->value(QStringLiteral("Authorization"));
+        check(authorization && authorization->size() > 64);
+        check(signedRequest->value(QStringLiteral("Host")).has_value());
+    }
+    return 0;
+}
