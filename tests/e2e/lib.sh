@@ -45,9 +45,10 @@ e2e_make_tmp() {
     setsid -f bash -c '
         while kill -0 "$1" 2>/dev/null && [ -d "$2" ]; do sleep 1; done
         [ -d "$2" ] || exit 0
-        for f in "$2"/*.pid "$2"/pgdata/postmaster.pid; do
-            [ -f "$f" ] && kill -QUIT "$(head -n1 "$f")" 2>/dev/null
-        done
+        # SIGQUIT is PostgreSQL'\''s immediate shutdown; background jobs ignore it, so the
+        # endpoint gets SIGTERM.
+        [ -f "$2/pgdata/postmaster.pid" ] && kill -QUIT "$(head -n1 "$2/pgdata/postmaster.pid")" 2>/dev/null
+        [ -f "$2/endpoint.pid" ] && kill -TERM "$(cat "$2/endpoint.pid")" 2>/dev/null
         sleep 1
         rm -rf "$2"' e2e-watchdog "$$" "$E2E_TMP" </dev/null >/dev/null 2>&1
 }
