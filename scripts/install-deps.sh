@@ -10,6 +10,7 @@ packages=(
     xdg-utils                                   # the desktop's URL opener, used by iamlink-cli
     libbenchmark-dev                            # bench/
     python3-botocore awscli hyperfine           # reference signers and tools the benchmarks compare with
+    postgresql postgresql-client                # tests/e2e: a throwaway server and psql
 )
 
 # `install-deps.sh fuzz` adds what `make fuzz` needs: clang and its libFuzzer runtime.
