@@ -9,12 +9,13 @@ packages=(
     openssl ca-certificates                     # TLS at run time; throwaway test certificates
     xdg-utils                                   # the desktop's URL opener, used by iamlink-cli
     libbenchmark-dev                            # bench/
-    python3-botocore awscli hyperfine           # reference signers and tools the benchmarks compare with
+    python3-botocore                            # tests/e2e checks signatures with it; bench/ compares with it
+    awscli hyperfine                            # what the command-line benchmark compares with, and times
     postgresql postgresql-client                # tests/e2e: a throwaway server and psql
 )
 
 # `install-deps.sh fuzz` adds what `make fuzz` needs: clang and its libFuzzer runtime.
-[ "${1:-}" = fuzz ] && packages+=(clang libclang-rt-dev)
+if [ "${1:-}" = fuzz ]; then packages+=(clang libclang-rt-dev); fi
 
 missing=()
 for p in "${packages[@]}"; do
