@@ -25,13 +25,37 @@ void TerminalDesktopServices::openURL(const QUrl &url)
 #else
     const QString opener = QStringLiteral("xdg-open");
 #endif
-    // The opener's answer is not waited for, as with the window; only a failure to start
-    // it is reported, without the URL, which carries the password.
-    if (!QProcess::startDetached(opener, { QString::fromUtf8(encoded) })) {
+    const QString tellPrint = QStringLiteral("; --print writes it instead\n");
+    auto *process = new QProcess;
+    process->setProgram(opener);
+    process->setArguments({ QString::fromUtf8(encoded) });
+    // No terminal streams: xdg-open repeats a URL it cannot open, password included, and a
+    // handler has no business reading the terminal the command line leaves behind.
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    process->start();
+    if (!process->waitForStarted()) {
+        delete process;
         writeError(QCoreApplication::applicationName() + QStringLiteral(": could not start ")
-            + opener + QStringLiteral(" to open the URL; --print writes it instead\n"));
+            + opener + QStringLiteral(" to open the URL") + tellPrint);
+        m_exitStatus = 1;
+        return;
+    }
+    // xdg-open runs the handler it finds until that ends, so an opener still running after
+    // a moment has handed the URL on and is left to run; one that ends at once answered.
+    if (!process->waitForFinished(openerAnswerMs)) {
+        s_runningOpener = process;
+        return;
+    }
+    if (process->exitStatus() != QProcess::NormalExit || process->exitCode() != 0) {
+        writeError(QCoreApplication::applicationName() + QStringLiteral(": ") + opener
+            + QStringLiteral(" could not open the URL (exit status %1)")
+                  .arg(process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1)
+            + tellPrint);
         m_exitStatus = 1;
     }
+    delete process;
 }
 
 void TerminalDesktopServices::showAlert(const QString &messageText, const QString &informativeText)

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+class QProcess;
+
 // The desktop services of the command line: a finished URL is written to standard output
 // or handed to the desktop's opener, an alert goes to standard error and sets the exit
 // status, and the busy state has nothing to show.
@@ -23,11 +25,17 @@ public:
     void setConnectEnabled(bool) override { }
     void setProgressAnimating(bool) override { }
 
-    // 0 until an alert was shown or the opener could not be started, then 1.
+    // 0 until an alert was shown or the opener failed to start or to open the URL, then 1.
     int exitStatus() const { return m_exitStatus; }
+
+    // How long the opener may take to answer before it is taken to have handed the URL on.
+    static constexpr int openerAnswerMs = 1000;
 
 private:
     void writeError(const QString &text);
+
+    // An opener still running when the command line ends: left to run, never killed.
+    static inline QProcess *s_runningOpener = nullptr;
 
     OpenMode m_mode;
     std::FILE *m_out;

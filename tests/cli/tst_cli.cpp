@@ -58,33 +58,61 @@ private Q_SLOTS:
         QCOMPARE(m_process->exitCode(), exitCode.toInt());
     }
 
+    void shouldHandURLToDesktopOpener_data()
+    {
+        QTest::addColumn<QByteArray>("script"); // the opener's body; "$1" is the URL
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("error");
+
+        QTest::newRow("no opener") << QByteArray() << 1
+                                   << "iamlink-cli: could not start xdg-open to open the URL; "
+                                      "--print writes it instead\n"_ba;
+        // What xdg-open does without a handler: the URL on standard error, status 3.
+        QTest::newRow("opener fails") << "echo \"no method available for opening '$1'\" >&2\n"
+                                         "printf '%s' \"$1\" > \"$0.opened\"\nexit 3\n"_ba
+                                      << 1
+                                      << "iamlink-cli: xdg-open could not open the URL (exit "
+                                         "status 3); --print writes it instead\n"_ba;
+        QTest::newRow("opener answers")
+            << "printf '%s' \"$1\" > \"$0.opened\"\n"_ba << 0 << QByteArray();
+        // As xdg-open does while the handler it started runs: left running, not waited for.
+        QTest::newRow("opener keeps running")
+            << "echo $$ > \"$0.pid\"\nprintf '%s' \"$1\" > \"$0.opened\"\nexec /bin/sleep 30\n"_ba
+            << 0 << QByteArray();
+    }
+
     void shouldHandURLToDesktopOpener()
     {
+        QFETCH(QByteArray, script);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, error);
+
         QTemporaryDir bin;
         QVERIFY(bin.isValid());
         ScopedEnv path("PATH", bin.path().toUtf8());
-        run({ iamURL });
-        QCOMPARE(m_process->exitCode(), 1);
-        // Nothing of the URL, which carries the password.
-        QCOMPARE(m_process->readAllStandardError(),
-            "iamlink-cli: could not start xdg-open to open the URL; --print writes it instead\n");
-
-        const QString opened = bin.filePath(u"opened"_s);
-        QFile opener(bin.filePath(u"xdg-open"_s));
-        QVERIFY(opener.open(QIODevice::WriteOnly));
-        opener.write("#!/bin/sh\nprintf '%s' \"$1\" > '" + opened.toUtf8() + "'\n");
-        opener.close();
-        QVERIFY(opener.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+        const QString openerPath = bin.filePath(u"xdg-open"_s);
+        if (!script.isEmpty()) {
+            QFile opener(openerPath);
+            QVERIFY(opener.open(QIODevice::WriteOnly));
+            opener.write("#!/bin/sh\n" + script);
+            opener.close();
+            QVERIFY(opener.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+        }
         run({}, iamURL.toUtf8());
-        QCOMPARE(
-            m_process->readAllStandardError() + m_process->readAllStandardOutput(), QByteArray());
-        QCOMPARE(m_process->exitCode(), 0);
-        // The opener runs detached and may finish after iamlink-cli.
-        const auto written = [&opened] {
-            QFile file(opened);
+        // Nothing of the URL on the terminal, from us or the opener: it carries the password.
+        QCOMPARE(m_process->readAllStandardError(), error);
+        QCOMPARE(m_process->readAllStandardOutput(), QByteArray());
+        QCOMPARE(m_process->exitCode(), exitCode);
+        if (script.isEmpty())
+            return;
+        const auto written = [&openerPath] {
+            QFile file(openerPath + u".opened"_s);
             return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         };
         QTRY_COMPARE_WITH_TIMEOUT(written(), connectionURL, 10000);
+        QFile pid(openerPath + u".pid"_s);
+        if (pid.open(QIODevice::ReadOnly))
+            QCOMPARE(::kill(pid_t(pid.readAll().trimmed().toInt()), SIGTERM), 0);
     }
 
     void shouldCancelOnInterrupt()
