@@ -123,6 +123,19 @@ TestHttpServer::TestHttpServer(Mode mode, QObject *parent)
                 Q_EMIT requestReceived();
                 if (!guard || reply.neverAnswer)
                     return;
+                if (reply.streamForever) {
+                    CannedReply head = reply;
+                    head.declaredLength = -1;
+                    guard->write(replyBytes(head));
+                    const QByteArray chunk(64 * 1024, 'x');
+                    const auto more = [socket = guard.data(), chunk] {
+                        if (socket->bytesToWrite() < chunk.size())
+                            socket->write(chunk);
+                    };
+                    connect(guard, &QTcpSocket::bytesWritten, guard, more);
+                    more();
+                    return;
+                }
                 guard->write(replyBytes(reply));
                 guard->disconnectFromHost();
             });

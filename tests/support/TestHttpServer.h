@@ -29,6 +29,8 @@ struct CannedReply {
     // Content-Length to declare instead of the body's size (a larger one makes the server
     // close the connection mid-body); -1 sends no Content-Length, so the body ends at close.
     std::optional<qint64> declaredLength = std::nullopt;
+    // Sends the status line and headers, then body bytes without end until the client hangs up.
+    bool streamForever = false;
 };
 
 // A loopback HTTP or HTTPS server for tests: listens on 127.0.0.1, records every request
