@@ -8,6 +8,7 @@
 #include <QRegularExpressionValidator>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -104,8 +105,19 @@ private Q_SLOTS:
     {
         m_endpoint->neverAnswer();
         QTest::keyClicks(m_urlField, CredentialsEndpoint::iamURL());
+        // The window stays responsive while the service is silent: its event loop never
+        // stalls (a generous bound, to catch blocking work, not to time anything).
+        QElapsedTimer sinceTick;
+        qint64 longestStall = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, this,
+            [&] { longestStall = std::max(longestStall, sinceTick.restart()); });
+        ticker.start(10);
+        sinceTick.start();
         QTest::keyClick(m_urlField, Qt::Key_Return);
         QTRY_COMPARE(m_endpoint->server.requests().size(), 1);
+        QTest::qWait(200);
+        QVERIFY2(longestStall < 2000, qPrintable(QString::number(longestStall)));
         QVERIFY(!m_connectButton->isEnabled());
         QVERIFY(m_progressIndicator->isVisible());
         QCOMPARE(m_progressIndicator->maximum(), 0);
