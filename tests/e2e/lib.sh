@@ -15,6 +15,15 @@ e2e_skip() {
     exit 77
 }
 
+# The one argument of every end-to-end script: sets $cli to the iamlink-cli under test and
+# cleans the environment.
+e2e_begin() {
+    [ $# -eq 1 ] || { echo "usage: $0 PATH-TO-iamlink-cli" >&2; exit 2; }
+    cli=$(realpath "$1")
+    [ -x "$cli" ] || e2e_fail "$cli is not an executable"
+    e2e_clean_environment
+}
+
 # Nothing from the machine's environment may reach iamlink-cli or libpq: the machine sets
 # AWS_CA_BUNDLE and proxies globally, and a PG* variable or a password file could supply
 # the credentials that the URL alone has to carry.

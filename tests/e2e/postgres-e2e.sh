@@ -8,11 +8,7 @@
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
-[ $# -eq 1 ] || { echo "usage: $0 PATH-TO-iamlink-cli" >&2; exit 2; }
-cli=$(realpath "$1")
-[ -x "$cli" ] || e2e_fail "$cli is not an executable"
-
-e2e_clean_environment
+e2e_begin "$@"
 
 # Debian's server binaries, the newest major version installed.
 pgbin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n1)

@@ -10,11 +10,7 @@
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
-[ $# -eq 1 ] || { echo "usage: $0 PATH-TO-iamlink-cli" >&2; exit 2; }
-cli=$(realpath "$1")
-[ -x "$cli" ] || e2e_fail "$cli is not an executable"
-
-e2e_clean_environment
+e2e_begin "$@"
 command -v xdg-open >/dev/null || e2e_skip "xdg-open is not installed (package xdg-utils)"
 command -v xdg-mime >/dev/null || e2e_skip "xdg-mime is not installed (package xdg-utils)"
 
