@@ -4,6 +4,8 @@
 #include <QProcess>
 #include <QUrl>
 
+#include <memory>
+
 TerminalDesktopServices::TerminalDesktopServices(OpenMode mode, std::FILE *out, std::FILE *err)
     : m_mode(mode)
     , m_out(out)
@@ -26,7 +28,7 @@ void TerminalDesktopServices::openURL(const QUrl &url)
     const QString opener = QStringLiteral("xdg-open");
 #endif
     const QString tellPrint = QStringLiteral("; --print writes it instead\n");
-    auto *process = new QProcess;
+    auto process = std::make_unique<QProcess>();
     process->setProgram(opener);
     process->setArguments({ QString::fromUtf8(encoded) });
     // No terminal streams: xdg-open repeats a URL it cannot open, password included, and a
@@ -36,7 +38,6 @@ void TerminalDesktopServices::openURL(const QUrl &url)
     process->setStandardErrorFile(QProcess::nullDevice());
     process->start();
     if (!process->waitForStarted()) {
-        delete process;
         writeError(QCoreApplication::applicationName() + QStringLiteral(": could not start ")
             + opener + QStringLiteral(" to open the URL") + tellPrint);
         m_exitStatus = 1;
@@ -45,7 +46,7 @@ void TerminalDesktopServices::openURL(const QUrl &url)
     // xdg-open runs the handler it finds until that ends, so an opener still running after
     // a moment has handed the URL on and is left to run; one that ends at once answered.
     if (!process->waitForFinished(openerAnswerMs)) {
-        s_runningOpener = process;
+        s_runningOpener = process.release();
         return;
     }
     if (process->exitStatus() != QProcess::NormalExit || process->exitCode() != 0) {
@@ -55,7 +56,6 @@ void TerminalDesktopServices::openURL(const QUrl &url)
             + tellPrint);
         m_exitStatus = 1;
     }
-    delete process;
 }
 
 void TerminalDesktopServices::showAlert(const QString &messageText, const QString &informativeText)
