@@ -35,12 +35,6 @@ protected:
     }
 };
 
-void check(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)

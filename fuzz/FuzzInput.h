@@ -21,3 +21,10 @@ public:
 private:
     QList<QByteArray> m_fields;
 };
+
+// A property every input must keep: breaking it is a finding, as a crash is.
+inline void check(bool condition)
+{
+    if (!condition)
+        __builtin_trap();
+}
