@@ -2,11 +2,36 @@
 
 #include "ui_MainWindow.h"
 
+#include <limits>
+
 MainWindow::MainWindow(QWidget *parent)
     : QWidget(parent)
     , m_ui(std::make_unique<Ui::MainWindow>())
 {
     m_ui->setupUi(this);
+    // A line edit keeps 32,767 characters by default and cuts a longer paste silently, which
+    // would connect with another URL than the one pasted.
+    m_ui->urlField->setMaxLength(std::numeric_limits<int>::max());
 }
 
 MainWindow::~MainWindow() = default;
+
+QLineEdit *MainWindow::urlField() const
+{
+    return m_ui->urlField;
+}
+
+QAbstractButton *MainWindow::connectButton() const
+{
+    return m_ui->connectButton;
+}
+
+QAbstractButton *MainWindow::cancelButton() const
+{
+    return m_ui->cancelButton;
+}
+
+QProgressBar *MainWindow::progressIndicator() const
+{
+    return m_ui->progressIndicator;
+}

@@ -4,6 +4,10 @@
 
 #include <memory>
 
+class QAbstractButton;
+class QLineEdit;
+class QProgressBar;
+
 namespace Ui {
 class MainWindow;
 }
@@ -15,6 +19,11 @@ class MainWindow : public QWidget {
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    QLineEdit *urlField() const;
+    QAbstractButton *connectButton() const;
+    QAbstractButton *cancelButton() const;
+    QProgressBar *progressIndicator() const;
 
 private:
     std::unique_ptr<Ui::MainWindow> m_ui;

@@ -11,8 +11,7 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("iamlink"));
 
     MainWindow window;
-    AppDelegate delegate;
-    delegate.loadInterface(&window);
+    AppDelegate delegate(window);
     window.show();
     return QApplication::exec();
 }

@@ -5,6 +5,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QTimer>
 
 #include <cstdio>
 #include <unistd.h>
@@ -88,14 +89,9 @@ int main(int argc, char *argv[])
     InterruptNotifier interrupts;
     QObject::connect(&interrupts, &InterruptNotifier::interrupted, &flow, &ConnectFlow::cancel);
 
-    flow.openURLString(text);
-    if (flow.isBusy()) {
-        // The application's own loop, so that quitting it shuts the network down in order.
-        QObject::connect(&flow, &ConnectFlow::busyChanged, &app, [](bool busy) {
-            if (!busy)
-                QCoreApplication::quit();
-        });
-        QCoreApplication::exec();
-    }
+    // Inside the event loop, so that finished() always finds it running.
+    QTimer::singleShot(0, &flow, [&flow, &text] { flow.openURLString(text); });
+    QObject::connect(&flow, &ConnectFlow::finished, &app, &QCoreApplication::quit);
+    QCoreApplication::exec();
     return desktop.exitStatus();
 }

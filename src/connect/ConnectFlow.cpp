@@ -1,6 +1,7 @@
 #include "ConnectFlow.h"
 
 #include "DesktopServices.h"
+#include "DisplayedText.h"
 #include "RedshiftCredentialsRequest.h"
 #include "URLSessionTask.h"
 
@@ -19,6 +20,42 @@ const QString redshiftIAMPrefix = QStringLiteral("redshift:iam:");
 bool hasPrefixIgnoringCase(const QString &text, const QString &prefix)
 {
     return text.left(prefix.size()).toLower() == prefix;
+}
+
+// Any Unicode blank: the URL parser would percent-encode a no-break or ideographic space
+// where an ASCII one makes the text malformed, and a URL with blanks is never what was meant.
+bool containsBlank(const QString &text)
+{
+    return std::any_of(text.cbegin(), text.cend(), [](QChar c) {
+        const QChar::Category category = c.category();
+        return category == QChar::Separator_Space || category == QChar::Separator_Line
+            || category == QChar::Separator_Paragraph;
+    });
+}
+
+// Pasted text as an alert may quote it: the value of every query item that carries a secret
+// (its name in any case, possibly percent-encoded) replaced by "***", then displayedText.
+QString displayedURLText(const QString &text)
+{
+    // An item starts the text or follows "?", "&", ";" or a blank. Its value runs to the
+    // next "&": a secret holding blanks, line breaks or "#" (which made the URL malformed)
+    // is masked whole, and at worst a fragment after it too.
+    static const QRegularExpression item(
+        QStringLiteral("(?:^|(?<=[?&;\\s]))([^=&?#\\s]+)=([^&]*)"));
+    QString masked;
+    qsizetype copied = 0;
+    QRegularExpressionMatchIterator matches = item.globalMatch(text);
+    while (matches.hasNext()) {
+        const QRegularExpressionMatch match = matches.next();
+        const QString name = QUrl::fromPercentEncoding(match.captured(1).toUtf8()).toLower();
+        if ((name != u"secretaccesskey" && name != u"sessiontoken") || match.capturedLength(2) == 0)
+            continue;
+        masked += QStringView(text).mid(copied, match.capturedStart(2) - copied);
+        masked += QStringLiteral("***");
+        copied = match.capturedEnd(2);
+    }
+    masked += QStringView(text).mid(copied);
+    return displayedText(masked);
 }
 
 // An item given in the query wins over the same parameter taken from the host or user part.
@@ -47,7 +84,7 @@ void ConnectFlow::openURLString(const QString &text)
         rest.remove(0, jdbcPrefix.size());
 
     if (rest.isEmpty()) {
-        m_desktop.showAlert(QStringLiteral("No URL"),
+        showAlertSheet(QStringLiteral("No URL"),
             QStringLiteral("Please paste or type an URL into the text field"));
         return;
     }
@@ -56,27 +93,29 @@ void ConnectFlow::openURLString(const QString &text)
         return;
     }
 
-    // StrictMode rejects what may not stand in a URL (blanks, stray "%") instead of
+    // StrictMode rejects what may not stand in a URL (ASCII blanks, stray "%") instead of
     // escaping it: the text is opened as typed or not at all.
     const QUrl url(rest, QUrl::StrictMode);
-    if (!url.isValid()) {
-        m_desktop.showAlert(QStringLiteral("Malformed URL"),
+    if (!url.isValid() || containsBlank(rest)) {
+        showAlertSheet(QStringLiteral("Malformed URL"),
             displayedURLText(rest) + QStringLiteral(" is not a valid URL"));
         return;
     }
     // A relative reference such as a bare word would be taken for a local file by the
     // desktop's opener; no handler is registered for it, so it is dropped silently.
-    if (url.scheme().isEmpty())
+    if (url.scheme().isEmpty()) {
+        Q_EMIT finished();
         return;
-    m_desktop.openURL(url);
+    }
+    open(url);
 }
 
 void ConnectFlow::openRedshiftIAMURL(const QString &text)
 {
     const QString rewritten = QStringLiteral("postgres:") + text.mid(redshiftIAMPrefix.size());
     QUrl connectionURL(rewritten, QUrl::StrictMode);
-    if (!connectionURL.isValid()) {
-        m_desktop.showAlert(QStringLiteral("Malformed URL"),
+    if (!connectionURL.isValid() || containsBlank(rewritten)) {
+        showAlertSheet(QStringLiteral("Malformed URL"),
             displayedURLText(text) + QStringLiteral(" is not a valid Redshift IAM URL"));
         return;
     }
@@ -107,13 +146,12 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
     }
 
     const QString user = connectionURL.userName(QUrl::FullyDecoded);
-    if (!user.isEmpty()) {
+    if (!user.isEmpty())
         appendUnlessNamed(request->parameters, QStringLiteral("DbUser"), user);
-    }
 
     // Without a key pair or a region there is nothing to sign or to address: say which
-    // pieces are missing before anything is sent.
-    // An empty key is missing too: the service can only refuse it.
+    // pieces are missing before anything is sent. An empty key is missing too: the service
+    // could only refuse it.
     const auto isMissing = [](const std::optional<QString> &key) {
         return !key || key->isEmpty();
     };
@@ -125,7 +163,7 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
     if (!request->awsRegion)
         missing.append(QStringLiteral("the region in the host name"));
     if (!missing.isEmpty()) {
-        m_desktop.showAlert(QStringLiteral("Incomplete Redshift IAM URL"),
+        showAlertSheet(QStringLiteral("Incomplete Redshift IAM URL"),
             QStringLiteral("Missing: ") + missing.join(QStringLiteral(", ")));
         return;
     }
@@ -167,7 +205,7 @@ bool ConnectFlow::sortQueryItem(const URLQueryItem &item, RedshiftCredentialsReq
 
 void ConnectFlow::completeConnection(const CredentialsResult &result, QUrl connectionURL)
 {
-    bool opened = false;
+    setBusy(false);
     if (result.isSuccess()) {
         // An empty credential must still be written as present, so a null text becomes an
         // empty one; DecodedMode percent-encodes what a user or password part cannot hold.
@@ -177,19 +215,46 @@ void ConnectFlow::completeConnection(const CredentialsResult &result, QUrl conne
         connectionURL.setUserName(present(*result.dbUser), QUrl::DecodedMode);
         connectionURL.setPassword(present(*result.dbPassword), QUrl::DecodedMode);
         if (connectionURL.isValid()) {
-            m_desktop.openURL(connectionURL);
-            opened = true;
+            open(connectionURL);
+            return;
         }
     }
-    if (!opened) {
-        QString informativeText;
-        if (result.transportError)
-            informativeText += result.transportError->description + QLatin1Char('\n');
-        if (result.errorMessage)
-            informativeText += *result.errorMessage + QLatin1Char('\n');
-        m_desktop.showAlert(QStringLiteral("Failed to get credentials from AWS"), informativeText);
-    }
-    setBusy(false);
+    // What the service or the network said is shown as text that cannot drive a terminal.
+    QString informativeText;
+    if (result.transportError)
+        informativeText += displayedText(result.transportError->description) + u'\n';
+    if (result.errorMessage)
+        informativeText += displayedText(*result.errorMessage) + u'\n';
+    showAlertSheet(QStringLiteral("Failed to get credentials from AWS"), informativeText);
+}
+
+void ConnectFlow::open(const QUrl &url)
+{
+    const QPointer<ConnectFlow> self(this);
+    m_desktop.openURL(url, [self, scheme = url.scheme()](const std::optional<QString> &problem) {
+        if (!self)
+            return;
+        if (!problem) {
+            Q_EMIT self->finished();
+            return;
+        }
+        // Never the URL itself: it may carry the password.
+        const bool postgres = scheme == u"postgres" || scheme == u"postgresql";
+        self->showAlertSheet(QStringLiteral("No application opens %1: URLs").arg(scheme),
+            *problem + QStringLiteral(".\n")
+                + (postgres ? QStringLiteral("Install a PostgreSQL client that handles "
+                                             "postgres: URLs, such as the psql handler that "
+                                             "comes with iamlink, or run iamlink-cli --print "
+                                             "to get the URL instead.")
+                            : QStringLiteral("Install an application that handles %1: URLs.")
+                                  .arg(scheme)));
+    });
+}
+
+void ConnectFlow::showAlertSheet(const QString &messageText, const QString &informativeText)
+{
+    m_desktop.showAlertSheet(messageText, informativeText);
+    Q_EMIT finished();
 }
 
 QPointer<URLSessionTask> ConnectFlow::sendCredentialsRequest(
@@ -205,49 +270,8 @@ void ConnectFlow::cancel()
         lastTask->cancel();
 }
 
-QString ConnectFlow::displayedURLText(const QString &text)
-{
-    // An item starts the text or follows "?", "&", ";" or a blank. Its value runs to the
-    // next "&": a secret holding blanks, line breaks or "#" (which made the URL malformed)
-    // is masked whole, and at worst a fragment after it too.
-    static const QRegularExpression item(
-        QStringLiteral("(?:^|(?<=[?&;\\s]))([^=&?#\\s]+)=([^&]*)"));
-    QString masked;
-    qsizetype copied = 0;
-    QRegularExpressionMatchIterator matches = item.globalMatch(text);
-    while (matches.hasNext()) {
-        const QRegularExpressionMatch match = matches.next();
-        const QString name = QUrl::fromPercentEncoding(match.captured(1).toUtf8());
-        if (name.toLower() != QLatin1String("secretaccesskey") || match.capturedLength(2) == 0)
-            continue;
-        masked += QStringView(text).mid(copied, match.capturedStart(2) - copied);
-        masked += QStringLiteral("***");
-        copied = match.capturedEnd(2);
-    }
-    masked += QStringView(text).mid(copied);
-
-    // Control characters would be acted on by a terminal (escape sequences) or vanish from
-    // a label; they are shown percent-encoded, as in a URL.
-    QString shown;
-    shown.reserve(std::min(masked.size(), maxDisplayedURLLength) + 1);
-    for (const QChar c : std::as_const(masked)) {
-        if (shown.size() >= maxDisplayedURLLength) {
-            shown += QChar(0x2026); // "…": the rest would only flood the alert
-            break;
-        }
-        const char16_t code = c.unicode();
-        if (code < 0x20 || (code >= 0x7f && code <= 0x9f))
-            shown += QString::fromLatin1(QUrl::toPercentEncoding(QString(c)));
-        else
-            shown += c;
-    }
-    return shown;
-}
-
 void ConnectFlow::setBusy(bool busy)
 {
     m_busy = busy;
-    m_desktop.setConnectEnabled(!busy);
-    m_desktop.setProgressAnimating(busy);
-    Q_EMIT busyChanged(busy);
+    m_desktop.setBusy(busy);
 }

@@ -24,25 +24,18 @@ class ConnectFlow : public QObject {
 public:
     explicit ConnectFlow(DesktopServices &desktop, QObject *parent = nullptr);
 
+    // One connect: ends in an alert or a URL offered to its handler, then finished().
     void openURLString(const QString &text);
-    void openRedshiftIAMURL(const QString &text);
-    // True when `item` stays in the connection URL; false when it was taken into `request`.
-    static bool sortQueryItem(const URLQueryItem &item, RedshiftCredentialsRequest &request);
-    void completeConnection(const CredentialsResult &result, QUrl connectionURL);
     // Cancels the request in flight, if any; its completion reports the cancellation.
     void cancel();
-
     bool isBusy() const { return m_busy; }
 
-    // Pasted text as an alert may quote it: the value of every query item named
-    // secretaccesskey (any case, the name possibly percent-encoded) replaced by "***",
-    // control characters percent-encoded, and cut after maxDisplayedURLLength characters.
-    static QString displayedURLText(const QString &text);
-    static constexpr qsizetype maxDisplayedURLLength = 400;
+    // True when `item` stays in the connection URL; false when it was taken into `request`.
+    static bool sortQueryItem(const URLQueryItem &item, RedshiftCredentialsRequest &request);
 
 Q_SIGNALS:
-    // Emitted when the busy state turns on (a request started) or off (its completion ran).
-    void busyChanged(bool busy);
+    // The connect has ended: an alert was shown, the opener answered, or nothing was to open.
+    void finished();
 
 protected:
     // Sends the prepared request; its completion runs later on the main thread. Fuzzing
@@ -52,6 +45,10 @@ protected:
         std::function<void(const CredentialsResult &)> completion);
 
 private:
+    void openRedshiftIAMURL(const QString &text);
+    void completeConnection(const CredentialsResult &result, QUrl connectionURL);
+    void open(const QUrl &url);
+    void showAlertSheet(const QString &messageText, const QString &informativeText);
     void setBusy(bool busy);
 
     DesktopServices &m_desktop;

@@ -3,18 +3,23 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
+#include <optional>
+
 // What the connect flow needs of the desktop. The window implements it with widgets, the
 // command line with standard streams, the tests with a recorder. Called on the main thread.
 class DesktopServices {
 public:
+    // Absent when the URL was handed on; otherwise why nothing could open it.
+    using OpenAnswer = std::function<void(const std::optional<QString> &problem)>;
+
     virtual ~DesktopServices() = default;
 
-    // Offers `url` to the application registered for its scheme; the answer is not needed.
-    virtual void openURL(const QUrl &url) = 0;
+    // Offers `url` to the application registered for its scheme; `answered` runs once, later,
+    // on the main thread (possibly before openURL returns).
+    virtual void openURL(const QUrl &url, OpenAnswer answered) = 0;
     // A fresh alert with one dismiss button; returns at once.
-    virtual void showAlert(const QString &messageText, const QString &informativeText) = 0;
-    virtual void beep() = 0;
-    // The busy state's two controls: the connect button and the progress indicator.
-    virtual void setConnectEnabled(bool enabled) = 0;
-    virtual void setProgressAnimating(bool animating) = 0;
+    virtual void showAlertSheet(const QString &messageText, const QString &informativeText) = 0;
+    // The busy state: the connect button disabled and the progress indicator running.
+    virtual void setBusy(bool busy) = 0;
 };

@@ -1,25 +1,40 @@
 #include "QtDesktopServices.h"
 
+#include "DesktopOpener.h"
+
 #include <QAbstractButton>
-#include <QApplication>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 
-void QtDesktopServices::openURL(const QUrl &url)
+QtDesktopServices::QtDesktopServices(
+    QWidget *window, QAbstractButton *connectButton, QProgressBar *progressIndicator)
+    : m_window(window)
+    , m_connectButton(connectButton)
+    , m_progressIndicator(progressIndicator)
 {
-    QDesktopServices::openUrl(url);
 }
 
-void QtDesktopServices::showAlert(const QString &messageText, const QString &informativeText)
+void QtDesktopServices::openURL(const QUrl &url, OpenAnswer answered)
+{
+#if defined(Q_OS_WIN)
+    // No opener program to run: the shell's own URL handling answers at once.
+    answered(QDesktopServices::openUrl(url)
+            ? std::nullopt
+            : std::optional(QStringLiteral("The desktop found no application for it.")));
+#else
+    DesktopOpener::open(url, std::move(answered));
+#endif
+}
+
+void QtDesktopServices::showAlertSheet(const QString &messageText, const QString &informativeText)
 {
     auto *alert = new QMessageBox(m_window);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     alert->setIcon(QMessageBox::Warning);
     alert->setStandardButtons(QMessageBox::Ok);
-    alert->setDefaultButton(QMessageBox::Ok);
-    // Both texts may echo what the user pasted or what a server sent; never read as HTML.
+    // Both texts may echo what the user pasted or what a server sent; never read as markup.
     alert->setTextFormat(Qt::PlainText);
     alert->setText(messageText);
     alert->setInformativeText(informativeText);
@@ -29,22 +44,11 @@ void QtDesktopServices::showAlert(const QString &messageText, const QString &inf
     alert->open();
 }
 
-void QtDesktopServices::beep()
-{
-    QApplication::beep();
-}
-
-void QtDesktopServices::setConnectEnabled(bool enabled)
+void QtDesktopServices::setBusy(bool busy)
 {
     if (m_connectButton)
-        m_connectButton->setEnabled(enabled);
-}
-
-void QtDesktopServices::setProgressAnimating(bool animating)
-{
-    if (!m_progressIndicator)
-        return;
-    // A range of 0..0 is Qt's indeterminate "busy" bar; hidden while stopped.
-    m_progressIndicator->setRange(0, 0);
-    m_progressIndicator->setVisible(animating);
+        m_connectButton->setEnabled(!busy);
+    // The indicator is an indeterminate bar (range 0..0), hidden while stopped.
+    if (m_progressIndicator)
+        m_progressIndicator->setVisible(busy);
 }

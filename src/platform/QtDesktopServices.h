@@ -8,20 +8,17 @@ class QAbstractButton;
 class QProgressBar;
 class QWidget;
 
-// The desktop services over Qt Widgets: the desktop's URL handlers, a window-modal message
-// box as the alert sheet, the system beep, and the window's connect button and busy
-// indicator. The widgets belong to the window; this holds them weakly.
+// The desktop services over Qt Widgets: the desktop's opener, a window-modal message box as
+// the alert sheet, and the window's connect button and busy indicator, which belong to the
+// window and are held weakly.
 class QtDesktopServices : public DesktopServices {
 public:
-    void setWindow(QWidget *window) { m_window = window; }
-    void setConnectButton(QAbstractButton *button) { m_connectButton = button; }
-    void setProgressIndicator(QProgressBar *indicator) { m_progressIndicator = indicator; }
+    QtDesktopServices(
+        QWidget *window, QAbstractButton *connectButton, QProgressBar *progressIndicator);
 
-    void openURL(const QUrl &url) override;
-    void showAlert(const QString &messageText, const QString &informativeText) override;
-    void beep() override;
-    void setConnectEnabled(bool enabled) override;
-    void setProgressAnimating(bool animating) override;
+    void openURL(const QUrl &url, OpenAnswer answered) override;
+    void showAlertSheet(const QString &messageText, const QString &informativeText) override;
+    void setBusy(bool busy) override;
 
 private:
     QPointer<QWidget> m_window;

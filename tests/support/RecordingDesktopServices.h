@@ -4,28 +4,25 @@
 
 #include <QStringList>
 
-// Records every call of the connect flow into the desktop, in order, as short texts:
-// "open <url as sent>", "alert <message>|<informative>", "beep", "connect on/off",
-// "progress on/off".
+// Records what the connect flow asks of the desktop, in order, as short texts:
+// "open <url as sent>", "alert <message>|<informative>", "busy on", "busy off". An opened
+// URL is answered at once with `openProblem`.
 class RecordingDesktopServices : public DesktopServices {
 public:
-    void openURL(const QUrl &url) override
+    void openURL(const QUrl &url, OpenAnswer answered) override
     {
         events.append(QStringLiteral("open ") + QString::fromUtf8(url.toEncoded()));
+        answered(openProblem);
     }
-    void showAlert(const QString &messageText, const QString &informativeText) override
+    void showAlertSheet(const QString &messageText, const QString &informativeText) override
     {
         events.append(QStringLiteral("alert ") + messageText + u'|' + informativeText);
     }
-    void beep() override { events.append(QStringLiteral("beep")); }
-    void setConnectEnabled(bool on) override
+    void setBusy(bool busy) override
     {
-        events.append(on ? QStringLiteral("connect on") : QStringLiteral("connect off"));
-    }
-    void setProgressAnimating(bool on) override
-    {
-        events.append(on ? QStringLiteral("progress on") : QStringLiteral("progress off"));
+        events.append(busy ? QStringLiteral("busy on") : QStringLiteral("busy off"));
     }
 
     QStringList events;
+    std::optional<QString> openProblem;
 };
