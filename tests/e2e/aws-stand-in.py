@@ -1,0 +1,151 @@
+#!/usr/bin/env python3
+"""A loopback stand-in for the AWS endpoints iamlink calls, refusing what AWS refuses.
+
+Redshift's query API (POST /, parameters in the query, Action last): GetClusterCredentials
+for the expected ClusterIdentifier and DbUser. Every request must carry an AWS Signature
+Version 4 Authorization header for the expected access key, region and service, whose
+signature botocore recomputes at the request's own X-Amz-Date. Anything else gets the error
+document the service sends (403 for signature faults, else 400).
+
+The port is chosen by the kernel and written to --port-file once the socket listens. The
+secret key and the password to hand out come from the environment, not the command line.
+Each request leaves one line in --log: the status and the action or error code, no secret.
+"""
+
+import argparse
+import hmac
+import http.server
+import os
+import urllib.parse
+from xml.sax.saxutils import escape
+
+import botocore.auth
+import botocore.awsrequest
+import botocore.credentials
+
+NAMESPACE = "http://redshift.amazonaws.com/doc/2012-12-01/"
+
+
+class Refusal(Exception):
+    def __init__(self, status, code, message):
+        super().__init__(message)
+        self.status, self.code, self.message = status, code, message
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, format, *args):  # noqa: A002 - the base class's name
+        pass  # the request line holds the query; the --log line suffices
+
+    def do_GET(self):
+        self.answer()
+
+    do_POST = do_PUT = do_DELETE = do_GET
+
+    def answer(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        body = self.rfile.read(length) if length > 0 else b""
+        try:
+            split = urllib.parse.urlsplit(self.path)
+            if self.command != "POST" or split.path != "/":
+                raise Refusal(400, "InvalidAction", "Only POST / is answered here.")
+            try:
+                items = urllib.parse.parse_qsl(split.query, keep_blank_values=True,
+                                               strict_parsing=bool(split.query))
+            except ValueError:
+                raise Refusal(400, "MalformedQueryString", "The query could not be parsed.")
+            if not items or items[-1][0] != "Action":
+                raise Refusal(400, "MissingAction", "Action must be the last query item.")
+            if len({name for name, _ in items}) != len(items):
+                raise Refusal(400, "InvalidParameterCombination", "A query item is repeated.")
+            self.verify_signature("redshift", split.path, items, body)
+            action = ACTIONS.get(items[-1][1])
+            if not action:
+                raise Refusal(400, "InvalidAction", "Unknown action.")
+            self.reply(200, action(self.server.options, dict(items)), items[-1][1])
+        except Refusal as refusal:
+            self.reply(refusal.status,
+                       f'<ErrorResponse xmlns="{NAMESPACE}"><Error><Type>Sender</Type>'
+                       f"<Code>{escape(refusal.code)}</Code><Message>{escape(refusal.message)}"
+                       "</Message></Error><RequestId>0</RequestId></ErrorResponse>", refusal.code)
+
+    def verify_signature(self, service, path, items, body):
+        options = self.server.options
+        algorithm, _, rest = self.headers.get("Authorization", "").partition(" ")
+        if algorithm != "AWS4-HMAC-SHA256":
+            raise Refusal(403, "MissingAuthenticationToken", "No AWS4-HMAC-SHA256 signature.")
+        fields = dict(part.strip().partition("=")[::2] for part in rest.split(","))
+        credential = fields.get("Credential", "").split("/")
+        if credential[:1] + credential[2:] != [options.access_key_id, options.region, service,
+                                               "aws4_request"]:
+            raise Refusal(403, "InvalidClientTokenId", "The credential scope is not the expected one.")
+        amz_date = self.headers.get("X-Amz-Date", "")
+        signed = fields.get("SignedHeaders", "").split(";")
+        if not amz_date.startswith(credential[1]) or not {"host", "x-amz-date"} <= set(signed):
+            raise Refusal(403, "IncompleteSignature", "Host and X-Amz-Date must be signed.")
+        if any(self.headers.get(name) is None for name in signed):
+            raise Refusal(403, "IncompleteSignature", "A signed header is missing.")
+        # botocore signs what arrived, at the time it names, so any difference is the client's.
+        headers = {name: self.headers[name] for name in signed}
+        request = botocore.awsrequest.AWSRequest(
+            method=self.command, url=f"http://{headers['host']}{path}", params=items,
+            headers=headers, data=body)
+        request.context["timestamp"] = amz_date
+        signer = botocore.auth.SigV4Auth(
+            botocore.credentials.Credentials(options.access_key_id, self.server.secret_key),
+            service, options.region)
+        expected = signer.signature(
+            signer.string_to_sign(request, signer.canonical_request(request)), request)
+        if not hmac.compare_digest(expected, fields.get("Signature", "")):
+            raise Refusal(403, "SignatureDoesNotMatch", "The request signature we calculated "
+                          "does not match the signature you provided.")
+
+    def reply(self, status, document, outcome):
+        data = document.encode("utf-8")
+        self.send_response(status)
+        self.send_header("Content-Type", "text/xml")
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+        if self.server.options.log:
+            with open(self.server.options.log, "a", encoding="utf-8") as log:
+                log.write(f"{status} {outcome}\n")
+
+
+def get_cluster_credentials(options, query):
+    if query.get("ClusterIdentifier") != options.cluster:
+        raise Refusal(404, "ClusterNotFound", "No such cluster.")
+    if query.get("DbUser") != options.db_user:
+        raise Refusal(400, "InvalidParameterValue", "Unexpected DbUser.")
+    return (f'<GetClusterCredentialsResponse xmlns="{NAMESPACE}"><GetClusterCredentialsResult>'
+            f"<DbUser>{escape('IAM:' + options.db_user)}</DbUser>"
+            f"<DbPassword>{escape(os.environ['E2E_DB_PASSWORD'])}</DbPassword>"
+            "<Expiration>2030-01-01T00:00:00Z</Expiration></GetClusterCredentialsResult>"
+            "</GetClusterCredentialsResponse>")
+
+
+ACTIONS = {"GetClusterCredentials": get_cluster_credentials}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--port-file", required=True)
+    parser.add_argument("--log")
+    parser.add_argument("--access-key-id", default="AKIDEXAMPLE")
+    parser.add_argument("--region", default="us-west-2")
+    parser.add_argument("--cluster", default="examplecluster")
+    parser.add_argument("--db-user", default="alice")
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server.daemon_threads = True
+    server.options = parser.parse_args()
+    server.secret_key = os.environ["E2E_SECRET_ACCESS_KEY"]
+    # Written beside and renamed, so that a reader never sees a half-written port.
+    with open(server.options.port_file + ".part", "w", encoding="ascii") as out:
+        out.write(f"{server.server_address[1]}\n")
+    os.replace(server.options.port_file + ".part", server.options.port_file)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
