@@ -7,6 +7,7 @@
 #include <QMessageAuthenticationCode>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 using namespace Qt::StringLiterals;
@@ -17,10 +18,14 @@ QString DateFormatter::string(const QDateTime &instant) const
     return QLocale::c().toString(instant.toUTC(), m_pattern);
 }
 
-AWSURLRequestSigner::AWSURLRequestSigner(
-    QString serviceType, QString awsRegion, QString accessKeyId, QString secretSigningKey)
+AWSURLRequestSigner::AWSURLRequestSigner(QString serviceType,
+    QString awsRegion,
+    QString accessKeyId,
+    QString secretSigningKey,
+    QString sessionToken)
     : accessKeyId(std::move(accessKeyId))
     , secretSigningKey(std::move(secretSigningKey))
+    , sessionToken(std::move(sessionToken))
     , awsRegion(std::move(awsRegion))
     , serviceType(std::move(serviceType))
     , iso8601Formatter(makeDateFormatter(u"yyyyMMdd'T'HHmmss'Z'"_s))
@@ -48,45 +53,9 @@ static std::optional<SigningError> refusal(const URLRequest &request, const QDat
     return std::nullopt;
 }
 
-std::variant<URLRequest, SigningError> AWSURLRequestSigner::sign(
-    const URLRequest &request, const QDateTime &now) const
-{
-    auto stages = signingStages(request, now);
-    if (auto *error = std::get_if<SigningError>(&stages))
-        return std::move(*error);
-    SigningStages &signing = std::get<SigningStages>(stages);
-    signing.request.addValue(signing.authorization, u"Authorization"_s);
-    return std::move(signing.request);
-}
-
-std::variant<SigningStages, SigningError> AWSURLRequestSigner::signingStages(
-    const URLRequest &request, const QDateTime &now) const
-{
-    if (auto error = refusal(request, now))
-        return std::move(*error);
-
-    SigningStages stages;
-    stages.requestTimestamp = iso8601Formatter.string(now);
-    stages.dateStamp = shortDateFormatter.string(now);
-    stages.request = request;
-    stages.request.addValue(hostFieldValue(request.url), u"Host"_s);
-    stages.request.addValue(stages.requestTimestamp, u"X-Amz-Date"_s);
-
-    const CanonicalHeaders headers = canonicalHeaders(stages.request.headerFields());
-    stages.canonicalRequest = canonicalRequest(stages.request, headers);
-    stages.credentialScope = credentialScope(stages.dateStamp);
-    stages.stringToSign
-        = stringToSign(stages.requestTimestamp, stages.credentialScope, stages.canonicalRequest);
-    stages.signature = computeSignature(stages.stringToSign, secretSigningKey, stages.dateStamp);
-    stages.authorization = hmacShaTypeString + u" Credential="_s + accessKeyId + u'/'
-        + stages.credentialScope + u", SignedHeaders="_s + headers.signedHeaders + u", Signature="_s
-        + stages.signature;
-    return stages;
-}
-
 // What HTTP sends as "Host": the host, bracketed when it is an IPv6 address, and the port
 // only when the URL names one that is not the scheme's default.
-QString AWSURLRequestSigner::hostFieldValue(const QUrl &url)
+static QString hostFieldValue(const QUrl &url)
 {
     QString host = url.host(QUrl::FullyEncoded);
     if (host.contains(u':'))
@@ -98,7 +67,7 @@ QString AWSURLRequestSigner::hostFieldValue(const QUrl &url)
     return host;
 }
 
-QString AWSURLRequestSigner::canonicalURI(const QUrl &url)
+static QString canonicalURI(const QUrl &url)
 {
     const QString path = url.path(QUrl::FullyDecoded);
     return path.isEmpty() ? u"/"_s : path;
@@ -106,7 +75,7 @@ QString AWSURLRequestSigner::canonicalURI(const QUrl &url)
 
 // SigV4 canonical query: every name and value URI-encoded, sorted by encoded name and then
 // encoded value (the order the service computes), an item without "=" written as "name=".
-QString AWSURLRequestSigner::canonicalQueryString(const QUrl &url)
+static QString canonicalQueryString(const QUrl &url)
 {
     const std::optional<URLQueryItems> items = queryItems(url);
     if (!items || items->isEmpty())
@@ -135,7 +104,7 @@ static bool isHeaderWhitespace(QChar c)
     return c == u'\t' || c.category() == QChar::Separator_Space;
 }
 
-QString AWSURLRequestSigner::trimmedHeaderValue(const QString &value)
+static QString trimmedHeaderValue(const QString &value)
 {
     qsizetype begin = 0;
     qsizetype end = value.size();
@@ -146,8 +115,14 @@ QString AWSURLRequestSigner::trimmedHeaderValue(const QString &value)
     return value.sliced(begin, end - begin);
 }
 
-AWSURLRequestSigner::CanonicalHeaders AWSURLRequestSigner::canonicalHeaders(
-    const QList<URLRequest::HeaderField> &fields)
+namespace {
+struct CanonicalHeaders {
+    QString lines; // "name:value" lines ordered by lowercased name, each ending in "\n"
+    QString signedHeaders; // the lowercased names in the same order, joined by ";"
+};
+} // namespace
+
+static CanonicalHeaders canonicalHeaders(const QList<URLRequest::HeaderField> &fields)
 {
     QList<URLRequest::HeaderField> lowered;
     lowered.reserve(fields.size());
@@ -166,13 +141,53 @@ AWSURLRequestSigner::CanonicalHeaders AWSURLRequestSigner::canonicalHeaders(
     return headers;
 }
 
-QString AWSURLRequestSigner::canonicalRequest(
-    const URLRequest &request, const CanonicalHeaders &headers)
+// `request` already carries "Host" and "X-Amz-Date".
+static QString canonicalRequest(
+    const URLRequest &request, const CanonicalHeaders &headers, const QString &payloadHash)
 {
-    const QString payloadHash = hexString(sha256Digest(request.body.value_or(QByteArray())));
     return request.method + u'\n' + canonicalURI(request.url) + u'\n'
         + canonicalQueryString(request.url) + u'\n' + headers.lines + u'\n' + headers.signedHeaders
         + u'\n' + payloadHash;
+}
+
+std::variant<URLRequest, SigningError> AWSURLRequestSigner::sign(
+    const URLRequest &request, const QDateTime &now) const
+{
+    auto stages = signingStages(request, now);
+    if (auto *error = std::get_if<SigningError>(&stages))
+        return std::move(*error);
+    SigningStages &signing = std::get<SigningStages>(stages);
+    signing.request.addValue(signing.authorization, u"Authorization"_s);
+    return std::move(signing.request);
+}
+
+std::variant<SigningStages, SigningError> AWSURLRequestSigner::signingStages(
+    const URLRequest &request, const QDateTime &now) const
+{
+    if (auto error = refusal(request, now))
+        return std::move(*error);
+
+    SigningStages stages;
+    stages.requestTimestamp = iso8601Formatter.string(now);
+    stages.dateStamp = shortDateFormatter.string(now);
+    stages.request = request;
+    stages.request.addValue(hostFieldValue(request.url), u"Host"_s);
+    stages.request.addValue(stages.requestTimestamp, u"X-Amz-Date"_s);
+    // Signed like the other fields, as the AWS SDKs do.
+    if (!sessionToken.isEmpty())
+        stages.request.addValue(sessionToken, u"X-Amz-Security-Token"_s);
+
+    const CanonicalHeaders headers = canonicalHeaders(stages.request.headerFields());
+    stages.canonicalRequest = canonicalRequest(
+        stages.request, headers, hexString(sha256Digest(request.body.value_or(QByteArray()))));
+    stages.credentialScope = credentialScope(stages.dateStamp);
+    stages.stringToSign
+        = stringToSign(stages.requestTimestamp, stages.credentialScope, stages.canonicalRequest);
+    stages.signature = computeSignature(stages.stringToSign, secretSigningKey, stages.dateStamp);
+    stages.authorization = hmacShaTypeString + u" Credential="_s + accessKeyId + u'/'
+        + stages.credentialScope + u", SignedHeaders="_s + headers.signedHeaders + u", Signature="_s
+        + stages.signature;
+    return stages;
 }
 
 QString AWSURLRequestSigner::credentialScope(const QString &dateStamp) const

@@ -6,7 +6,7 @@
 #include <QDateTime>
 #include <QString>
 
-#include <optional>
+#include <utility>
 #include <variant>
 
 // Turns an instant into one fixed-shape UTC text with ASCII digits, whatever the machine's
@@ -30,7 +30,7 @@ struct SigningError {
 
 // The texts of one signing, stage by stage, as AWS Signature Version 4 names them.
 struct SigningStages {
-    URLRequest request; // the caller's request with "Host" and "X-Amz-Date" added
+    URLRequest request; // the caller's request with "Host", "X-Amz-Date" (and the token) added
     QString requestTimestamp;
     QString dateStamp;
     QString canonicalRequest;
@@ -40,12 +40,16 @@ struct SigningStages {
     QString authorization; // the value of the "Authorization" field
 };
 
-// Signs HTTP requests with AWS Signature Version 4 (AWS4-HMAC-SHA256) for one key pair,
-// region and service: adds "Host", "X-Amz-Date" and "Authorization".
+// Signs HTTP requests with AWS Signature Version 4 (AWS4-HMAC-SHA256) for one set of
+// credentials, region and service: adds "Host", "X-Amz-Date", "X-Amz-Security-Token" when
+// there is a session token, and "Authorization".
 class AWSURLRequestSigner {
 public:
-    AWSURLRequestSigner(
-        QString serviceType, QString awsRegion, QString accessKeyId, QString secretSigningKey);
+    AWSURLRequestSigner(QString serviceType,
+        QString awsRegion,
+        QString accessKeyId,
+        QString secretSigningKey,
+        QString sessionToken = {});
 
     static DateFormatter makeDateFormatter(const QString &pattern);
 
@@ -58,22 +62,11 @@ public:
     QString computeSignature(
         const QString &stringToSign, const QString &secret, const QString &dateStamp) const;
 
-    // Everything sign() computes for `request` at `now`, before "Authorization" is added.
+    // Everything sign() computes for `request` at `now`, so that each stage can be checked.
     std::variant<SigningStages, SigningError> signingStages(
         const URLRequest &request, const QDateTime &now = QDateTime::currentDateTimeUtc()) const;
 
-    // The stages, each a text of its own so that tests can compare them one by one.
-    static QString hostFieldValue(const QUrl &url);
-    static QString canonicalURI(const QUrl &url);
-    static QString canonicalQueryString(const QUrl &url);
-    struct CanonicalHeaders {
-        QString lines; // "name:value" lines ordered by lowercased name, each ending in "\n"
-        QString signedHeaders; // the lowercased names in the same order, joined by ";"
-    };
-    static CanonicalHeaders canonicalHeaders(const QList<URLRequest::HeaderField> &fields);
-    static QString trimmedHeaderValue(const QString &value);
-    // `request` must already carry "Host" and "X-Amz-Date".
-    static QString canonicalRequest(const URLRequest &request, const CanonicalHeaders &headers);
+private:
     QString credentialScope(const QString &dateStamp) const;
     QString stringToSign(const QString &requestTimestamp,
         const QString &credentialScope,
@@ -87,6 +80,7 @@ public:
 
     const QString accessKeyId;
     const QString secretSigningKey;
+    const QString sessionToken;
     const QString awsRegion;
     const QString serviceType;
     const QString hmacShaTypeString = QStringLiteral("AWS4-HMAC-SHA256");
