@@ -1,5 +1,6 @@
 #include "CredentialsEndpoint.h"
 #include "RecordingOpener.h"
+#include "TestCases.h"
 
 #include <QProcess>
 #include <QtTest>
@@ -34,14 +35,7 @@ class TestCli : public QObject {
 private Q_SLOTS:
     void init() { m_endpoint.replyCredentials(u"IAM:alice"_s, u"p/w@:#"_s); }
 
-    void shouldRun_data()
-    {
-        QTest::addColumn<QJsonObject>("row");
-        QFile file(QFINDTESTDATA("cli-cases.json"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        for (const QJsonValue &row : QJsonDocument::fromJson(file.readAll()).array())
-            QTest::newRow(qPrintable(row[u"tag"].toString())) << row.toObject();
-    }
+    void shouldRun_data() { addTestCaseRows(QFINDTESTDATA("cli-cases.json")); }
 
     void shouldRun()
     {

@@ -2,6 +2,7 @@
 #include "RecordingDesktopServices.h"
 #include "RedshiftCredentialsRequest.h"
 #include "ScopedEnv.h"
+#include "TestCases.h"
 #include "URLSessionTask.h"
 
 #include <QtTest>
@@ -58,17 +59,7 @@ class TestConnectFlow : public QObject {
 private Q_SLOTS:
     void shouldConnect_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QJsonObject>("reply");
-        QTest::addColumn<QStringList>("events"); // a line ending in "*" is a prefix
-
-        QFile file(QFINDTESTDATA("connectflow-cases.json"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        for (const QJsonValue &row : QJsonDocument::fromJson(file.readAll()).array())
-            QTest::newRow(qPrintable(row[u"tag"].toString()))
-                << row[u"text"].toString() << row[u"reply"].toObject()
-                << row[u"events"].toVariant().toStringList();
-
+        addTestCaseRows(QFINDTESTDATA("connectflow-cases.json"));
         // Pastes far beyond any real URL still end in their one outcome.
         const QString url = u"jdbc:redshift:iam://c.x.us-west-2.redshift.amazonaws.com/dev?"
                             "AccessKeyID=AKID&SecretAccessKey=s&DbUser=alice"_s;
@@ -77,22 +68,22 @@ private Q_SLOTS:
         QString items;
         for (int i = 1; i <= 10000; ++i)
             items += u"&DbGroups.DbGroup.%1=g&k%1=v"_s.arg(i);
-        QTest::newRow("10,000 items sent and 10,000 kept")
-            << url + items << QJsonObject() << opened;
-        QTest::newRow("URL of 1 MB")
-            << url + u"&pad="_s + QString(1 << 20, u'a') << QJsonObject() << opened;
-        QTest::newRow("1 MB of blanks at the end")
-            << url + QString(1 << 20, u' ') << QJsonObject()
-            << QStringList {
-                   u"alert Malformed URL|redshift:iam://c.x.us-west-2.redshift.amazonaws.com/dev?AccessKeyID=AKID&SecretAccessKey=***&DbUser=alice  *"_s
-               };
+        const auto row = [](const QString &text, const QStringList &events) {
+            return QJsonObject { { u"text"_s, text },
+                { u"events"_s, QJsonArray::fromStringList(events) } };
+        };
+        QTest::newRow("10,000 items sent and 10,000 kept") << row(url + items, opened);
+        QTest::newRow("URL of 1 MB") << row(url + u"&pad="_s + QString(1 << 20, u'a'), opened);
+        QTest::newRow("1 MB of blanks at the end") << row(url + QString(1 << 20, u' '),
+            { u"alert Malformed URL|redshift:iam://c.x.us-west-2.redshift.amazonaws.com/dev?"
+              "AccessKeyID=AKID&SecretAccessKey=***&DbUser=alice  *"_s });
     }
 
     void shouldConnect()
     {
-        QFETCH(QString, text);
-        QFETCH(QJsonObject, reply);
-        QFETCH(QStringList, events);
+        QFETCH(QJsonObject, row);
+        const QJsonObject reply = row[u"reply"].toObject();
+        const QStringList events = row[u"events"].toVariant().toStringList();
 
         RecordingDesktopServices desktop;
         desktop.openProblem = field(reply, u"openProblem"_s);
@@ -109,7 +100,7 @@ private Q_SLOTS:
                 = TransportError { TransportError::Kind::Network, reply[u"transport"].toString() };
         OfflineFlow flow(desktop, result);
         QSignalSpy finished(&flow, &ConnectFlow::finished);
-        flow.openURLString(text);
+        flow.openURLString(row[u"text"].toString());
 
         QCOMPARE(finished.size(), 1);
         QVERIFY(!flow.isBusy());
