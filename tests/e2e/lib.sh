@@ -8,7 +8,8 @@ E2E_CLUSTER_HOST=examplecluster.abc123xyz789.us-west-2.redshift.amazonaws.com
 e2e_fail() { echo "FAIL: $*" >&2; exit 1; }
 e2e_skip() { echo "SKIP: $*" >&2; exit 77; }
 
-# The one argument of every script is the iamlink-cli under test ($cli). Nothing from the
+# The one argument of every script is the iamlink-cli under test ($cli); the script then runs
+# in E2E_TMP, a temporary directory. Nothing from the
 # machine may reach it or libpq: the machine sets AWS_CA_BUNDLE and proxies globally, and a
 # PG* variable or a password file could supply what the URL alone has to carry.
 e2e_begin() {
@@ -21,6 +22,7 @@ e2e_begin() {
     done
     export PGPASSFILE=/dev/null PGSERVICEFILE=/dev/null PGSYSCONFDIR=/nonexistent LC_ALL=C.UTF-8
     E2E_TMP=$(mktemp -d "${TMPDIR:-/tmp}/iamlink-e2e.XXXXXXXX")
+    cd "$E2E_TMP"
     trap e2e_cleanup EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
@@ -85,4 +87,61 @@ e2e_expect_log() {
     [ "$(tr '\n' ' ' <"$E2E_ENDPOINT_LOG" | sed 's/ $//')" = "$1" ] ||
         { e2e_show "$E2E_ENDPOINT_LOG"; e2e_fail "the stand-in saw other requests than: $1"; }
     : >"$E2E_ENDPOINT_LOG"
+}
+
+# e2e_start_postgres: a throwaway PostgreSQL server on 127.0.0.1 that requires SCRAM
+# passwords, with the role E2E_PG_ROLE (named as Redshift names temporary users, its password
+# E2E_PG_PASSWORD holding every character that means something in a URL, XML or SQL) and a
+# database dev that only this role may connect to. Sets E2E_PG_PORT and E2E_PSQL.
+E2E_PG_ROLE='IAM:alice'
+E2E_PG_PASSWORD="p/+=:@%#? w0rd&<>'\""
+e2e_start_postgres() {
+    # Debian's server binaries, the newest major version installed.
+    local pgbin attempt admin_password
+    pgbin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n1)
+    [ -x "$pgbin/initdb" ] || e2e_fail "no PostgreSQL server (scripts/install-deps.sh installs postgresql)"
+    E2E_PSQL="$pgbin/psql"
+    # initdb and postgres refuse to run as root.
+    as_dbuser() { "$@"; }
+    if [ "$(id -u)" -eq 0 ]; then
+        as_dbuser() { runuser -u postgres -- "$@"; }
+        chmod 711 "$E2E_TMP"
+    fi
+    (
+        cd "$E2E_TMP"
+        mkdir -m 700 pgdata sockets pglog
+        head -c 18 /dev/urandom | base64 | tr -d '/+=' >admin.pw
+        [ "$(id -u)" -ne 0 ] || chown postgres pgdata sockets pglog admin.pw
+        as_dbuser "$pgbin/initdb" --pgdata=pgdata --username=e2e_admin --pwfile=admin.pw \
+            --auth=scram-sha-256 --encoding=UTF8 --locale=C.UTF-8 --no-sync >initdb.log 2>&1
+    ) || { e2e_show "$E2E_TMP/initdb.log"; e2e_fail "initdb failed"; }
+    admin_password=$(<"$E2E_TMP/admin.pw")
+    printf 'local all all scram-sha-256\nhost all all 127.0.0.1/32 scram-sha-256\n' >"$E2E_TMP/pgdata/pg_hba.conf"
+    printf "listen_addresses = '127.0.0.1'\nunix_socket_directories = '%s'\nfsync = off\n" \
+        "$E2E_TMP/sockets" >>"$E2E_TMP/pgdata/postgresql.conf"
+    e2e_cleanup_hooks+=("as_dbuser '$pgbin/pg_ctl' stop --pgdata='$E2E_TMP/pgdata' -m immediate >/dev/null 2>&1")
+    # A port free when asked for may be taken before the server binds it (tests run in
+    # parallel): then another.
+    for attempt in 1 2 3 4 5; do
+        E2E_PG_PORT=$("$(e2e_python)" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+        as_dbuser "$pgbin/pg_ctl" start --pgdata="$E2E_TMP/pgdata" --wait --timeout=30 \
+            --log="$E2E_TMP/pglog/postgres.log" --options="-p $E2E_PG_PORT" >/dev/null 2>&1 && break
+        [ "$attempt" -lt 5 ] || { e2e_show "$E2E_TMP/pglog/postgres.log"; e2e_fail "the PostgreSQL server did not start"; }
+    done
+    PGPASSWORD=$admin_password "$E2E_PSQL" -X -q -v ON_ERROR_STOP=1 -h "$E2E_TMP/sockets" -p "$E2E_PG_PORT" \
+        -U e2e_admin -d postgres -v role="$E2E_PG_ROLE" -v password="$E2E_PG_PASSWORD" <<'SQL' >/dev/null ||
+CREATE ROLE :"role" LOGIN PASSWORD :'password';
+CREATE DATABASE dev;
+REVOKE CONNECT ON DATABASE dev FROM PUBLIC;
+GRANT CONNECT ON DATABASE dev TO :"role";
+SQL
+        e2e_fail "could not create the role and the database"
+}
+
+# e2e_login URL: psql logs in with nothing but URL and must be E2E_PG_ROLE.
+e2e_login() {
+    local who
+    who=$("$E2E_PSQL" "$1" -XtAc 'select current_user' 2>"$E2E_TMP/psql.err") ||
+        { e2e_show "$E2E_TMP/psql.err"; e2e_fail "psql could not log in with $(e2e_mask <<<"$1")"; }
+    [ "$who" = "$E2E_PG_ROLE" ] || e2e_fail "psql logged in as '$who', expected '$E2E_PG_ROLE'"
 }
