@@ -1,0 +1,93 @@
+#include "PsqlCommand.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+void say(const QString &line)
+{
+    const QByteArray text = "iamlink-psql: " + line.toUtf8() + '\n';
+    std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+}
+
+// The desktop starts the handler in a terminal that closes when it ends: a failure waits for
+// Return, so that it can be read.
+int fail(const QString &reason, int status)
+{
+    say(reason);
+    std::fputs("Press Return to close.\n", stderr);
+    for (int c = 0; c != '\n' && c != EOF;)
+        c = std::getchar();
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("iamlink-psql"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(IAMLINK_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Opens a postgres:// or postgresql:// URL in psql; the desktop entry that comes with\n"
+        "iamlink runs it in a terminal for postgres: links. The password leaves the URL for\n"
+        "the PGPASSWORD variable, so that it appears on no command line; query items that\n"
+        "libpq does not accept are left out, named on standard error, and ssl=true becomes\n"
+        "sslmode=require. psql then replaces this program.\n"
+        "\n"
+        "Exit status: psql's own once it runs; 2 bad usage or not a postgres URL; 126 psql\n"
+        "could not be started; 127 psql is not installed."));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("URL"), QStringLiteral("The URL to open."));
+    if (!parser.parse(QCoreApplication::arguments())) {
+        say(parser.errorText());
+        return 2;
+    }
+    if (parser.isSet(helpOption))
+        parser.showHelp(0);
+    if (parser.isSet(versionOption))
+        parser.showVersion();
+    if (parser.positionalArguments().size() != 1) {
+        say(QStringLiteral("one URL expected; see --help"));
+        return 2;
+    }
+
+    // Never repeated: the URL may hold a password.
+    const std::optional<PsqlCommand> command
+        = PsqlCommand::forURL(parser.positionalArguments().constFirst());
+    if (!command)
+        return fail(QStringLiteral("this is not a postgres:// or postgresql:// URL."), 2);
+    for (const QString &notice : command->notices)
+        say(notice);
+    if (command->password)
+        qputenv("PGPASSWORD", *command->password);
+
+    std::vector<QByteArray> arguments { "psql" };
+    for (const QString &argument : command->arguments)
+        arguments.push_back(argument.toLocal8Bit());
+    std::vector<char *> argvOut;
+    for (QByteArray &argument : arguments)
+        argvOut.push_back(argument.data());
+    argvOut.push_back(nullptr);
+    std::fflush(stderr);
+    ::execvp("psql", argvOut.data());
+
+    if (errno == ENOENT)
+        return fail(
+            QStringLiteral("psql is not installed. On Debian and Ubuntu it comes with the "
+                           "package postgresql-client:\n  sudo apt install postgresql-client"),
+            127);
+    return fail(QStringLiteral("psql could not be started: ")
+            + QString::fromLocal8Bit(std::strerror(errno)),
+        126);
+}
