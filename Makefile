@@ -3,7 +3,7 @@
 PRESET ?= default
 BUILD  := build
 
-.PHONY: all deps configure build run test test-asan fuzz bench install clean
+.PHONY: all deps configure build run test test-asan fuzz bench install package clean
 
 all: build
 
@@ -38,5 +38,16 @@ bench: build
 install: build
 	@cmake --install $(BUILD)
 
+# build-package/iamlink_<version>_<arch>.deb, built with Debian's hardening flags, then checked.
+package:
+	@scripts/install-deps.sh package
+	@export DEB_BUILD_MAINT_OPTIONS=hardening=+all; cmake --preset package \
+		-DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
+		-DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)" >/dev/null
+	@cmake --build --preset package
+	@rm -f build-package/*.deb
+	@cpack --preset package
+	@scripts/check-package.sh build-package/iamlink_*.deb
+
 clean:
-	@rm -rf build build-asan build-fuzz build-release
+	@rm -rf build build-asan build-fuzz build-release build-package

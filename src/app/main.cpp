@@ -8,7 +8,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("iamlink"));
     QApplication::setApplicationVersion(QStringLiteral(IAMLINK_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("iamlink"));
+    QApplication::setDesktopFileName(QStringLiteral("io.github.iamlink.iamlink"));
 
     MainWindow window;
     AppDelegate delegate(window);
