@@ -145,3 +145,14 @@ e2e_login() {
         { e2e_show "$E2E_TMP/psql.err"; e2e_fail "psql could not log in with $(e2e_mask <<<"$1")"; }
     [ "$who" = "$E2E_PG_ROLE" ] || e2e_fail "psql logged in as '$who', expected '$E2E_PG_ROLE'"
 }
+
+# e2e_xdg_home: a desktop of our own under $E2E_TMP/home. No desktop environment is detected,
+# so xdg-open takes its generic path, which looks handlers up under $HOME only, and only when
+# a display is set: DISPLAY names one nothing connects to. BROWSER, its last resort, fails.
+# Handlers that want a terminal get x-terminal-emulator, the first on PATH.
+e2e_xdg_home() {
+    unset WAYLAND_DISPLAY DESKTOP_SESSION KDE_FULL_SESSION GNOME_DESKTOP_SESSION_ID DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR TERMINAL
+    export XDG_CURRENT_DESKTOP=X-Generic DISPLAY=:iamlink-e2e-no-display BROWSER=false HOME="$E2E_TMP/home"
+    export XDG_DATA_HOME="$HOME/data" XDG_CONFIG_HOME="$HOME/config" XDG_DATA_DIRS="$HOME/system" XDG_CONFIG_DIRS="$HOME/system"
+    mkdir -p "$XDG_DATA_HOME/applications" "$XDG_CONFIG_HOME" "$XDG_DATA_DIRS/applications"
+}
