@@ -2,12 +2,16 @@
 #include "CredentialsEndpoint.h"
 #include "MainWindow.h"
 #include "RecordingOpener.h"
+#include "ScopedEnv.h"
 
 #include <QAbstractButton>
 #include <QClipboard>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QStandardPaths>
 #include <QtTest>
+
+#include <list>
 
 using namespace Qt::StringLiterals;
 
@@ -86,6 +90,56 @@ private Q_SLOTS:
         dismissAlertSheet(u"The request was cancelled.\n"_s);
         QVERIFY(isIdle());
         QCOMPARE(m_endpoint.server.requests().size(), 2);
+    }
+
+    // The real xdg-open in a desktop of its own (see tests/e2e/lib.sh, e2e_xdg_home): with no
+    // handler, the alert; with the desktop entry that comes with iamlink, whose iamlink-psql
+    // here records its URL, the hand-off.
+    void shouldOpenWithTheShippedHandler()
+    {
+        const QStringList system { u"/usr/bin"_s, u"/bin"_s };
+        if (QStandardPaths::findExecutable(u"xdg-open"_s, system).isEmpty())
+            QSKIP("xdg-utils is not installed");
+        const QTemporaryDir home;
+        const QByteArray dir = home.path().toUtf8();
+        std::list<ScopedEnv> desktop;
+        for (const auto &[name, value] :
+            std::initializer_list<std::pair<const char *, std::optional<QByteArray>>> {
+                { "PATH", dir + ":/usr/bin:/bin" }, { "XDG_CURRENT_DESKTOP", "X-Generic" },
+                { "DISPLAY", ":iamlink-test-no-display" }, { "BROWSER", "false" },
+                { "XDG_DATA_HOME", dir }, { "XDG_DATA_DIRS", dir }, { "XDG_CONFIG_HOME", dir },
+                { "XDG_CONFIG_DIRS", dir }, { "TERMINAL", {} }, { "DESKTOP_SESSION", {} },
+                { "KDE_FULL_SESSION", {} }, { "GNOME_DESKTOP_SESSION_ID", {} },
+                { "DBUS_SESSION_BUS_ADDRESS", {} } })
+            desktop.emplace_back(name, value);
+        const auto write = [&](const QString &name, const QByteArray &text) {
+            QFile file(home.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+            file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        };
+        write(u"x-terminal-emulator"_s, "#!/bin/sh\nshift\nexec \"$@\"\n");
+        write(u"iamlink-psql"_s,
+            "#!/bin/sh\nprintf '%s' \"$1\" >\"$0.part\" && mv \"$0.part\" \"$0.url\"\n");
+
+        m_window.urlField()->setText(u"postgres://alice:pw@host/dev"_s);
+        QTest::keyClick(m_window.urlField(), Qt::Key_Return);
+        QTRY_VERIFY(alertSheet());
+        QCOMPARE(alertSheet()->text(), u"No application opens postgres: URLs"_s);
+        QVERIFY(alertSheet()->informativeText().startsWith(u"xdg-open found no application"_s));
+        alertSheet()->buttons().constFirst()->click();
+        QTRY_VERIFY(!alertSheet());
+
+        QVERIFY(QDir(home.path()).mkdir(u"applications"_s));
+        QVERIFY(QFile::copy(QFINDTESTDATA("../../data/io.github.iamlink.iamlink-psql.desktop"),
+            home.filePath(u"applications/io.github.iamlink.iamlink-psql.desktop"_s)));
+        // What update-desktop-database writes for it once the package is installed.
+        write(u"applications/mimeinfo.cache"_s,
+            "[MIME Cache]\nx-scheme-handler/postgres=io.github.iamlink.iamlink-psql.desktop;\n");
+        QTest::keyClick(m_window.urlField(), Qt::Key_Return);
+        QFile recorded(home.filePath(u"iamlink-psql.url"_s));
+        QTRY_VERIFY(recorded.exists());
+        QVERIFY(recorded.open(QIODevice::ReadOnly));
+        QCOMPARE(recorded.readAll(), "postgres://alice:pw@host/dev");
     }
 };
 
