@@ -15,7 +15,7 @@ version=$(dpkg-deb --field "$deb" Version)
 echo "$(basename "$deb"): $(du -h "$deb" | cut -f1), $(dpkg-deb --field "$deb" Installed-Size) KiB installed"
 dpkg-deb --field "$deb" Depends Recommends
 dpkg-deb --field "$deb" Depends | grep -q 'libqt6widgets6.*xdg-utils\|xdg-utils.*libqt6widgets6' || fail "Depends lacks the Qt libraries or xdg-utils"
-[ "$(dpkg-deb --field "$deb" Recommends)" = postgresql-client ] || fail "Recommends is not postgresql-client"
+[ "$(dpkg-deb --field "$deb" Recommends)" = "postgresql-client, desktop-file-utils" ] || fail "Recommends is not psql and the handler cache"
 
 if [ "$(id -u)" -eq 0 ]; then
     mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
