@@ -21,7 +21,7 @@ if [ "$(id -u)" -eq 0 ]; then
     mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
     touch "$root/var/lib/dpkg/status"
     # The root has no libraries of its own: the executables run on this machine's.
-    dpkg --root="$root" --force-depends --force-script-chrootless -i "$deb" >/dev/null 2>&1 || fail "dpkg --root could not install it"
+    dpkg --root="$root" --force-depends -i "$deb" >/dev/null 2>&1 || fail "dpkg --root could not install it"
 else
     dpkg-deb --extract "$deb" "$root"
 fi
