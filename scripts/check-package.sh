@@ -14,7 +14,8 @@ trap 'rm -rf "$root"' EXIT
 version=$(dpkg-deb --field "$deb" Version)
 echo "$(basename "$deb"): $(du -h "$deb" | cut -f1), $(dpkg-deb --field "$deb" Installed-Size) KiB installed"
 dpkg-deb --field "$deb" Depends Recommends
-dpkg-deb --field "$deb" Depends | grep -q 'libqt6widgets6.*xdg-utils\|xdg-utils.*libqt6widgets6' || fail "Depends lacks the Qt libraries or xdg-utils"
+depends=$(dpkg-deb --field "$deb" Depends)
+[[ $depends == *libqt6widgets6* && $depends == *xdg-utils* ]] || fail "Depends lacks the Qt libraries or xdg-utils"
 [ "$(dpkg-deb --field "$deb" Recommends)" = "postgresql-client, desktop-file-utils" ] || fail "Recommends is not psql and the handler cache"
 
 if [ "$(id -u)" -eq 0 ]; then
