@@ -16,8 +16,9 @@ const QString opener = QStringLiteral("xdg-open");
 #endif
 
 // Openers still running once they were taken to have handed the URL on. Kept until they end,
-// since destroying a QProcess kills it; reachable, so leak checkers do not count them.
-QList<QProcess *> runningOpeners;
+// since destroying a QProcess kills it; never destroyed itself, so that what it holds at exit
+// stays reachable and leak checkers do not count it.
+QList<QProcess *> &runningOpeners = *new QList<QProcess *>();
 
 } // namespace
 
