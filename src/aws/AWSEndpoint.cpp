@@ -57,10 +57,11 @@ std::variant<QUrl, TransportError> AWSEndpoint::url(const QString &region) const
 }
 
 std::variant<QList<QSslCertificate>, TransportError> AWSEndpoint::additionalCACertificates(
-    const QUrl &)
+    const QUrl &url)
 {
+    // A plain http endpoint uses no TLS, so the bundle cannot matter to it.
     const QString path = qEnvironmentVariable("AWS_CA_BUNDLE");
-    if (path.isEmpty())
+    if (path.isEmpty() || url.scheme() != u"https")
         return QList<QSslCertificate>();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))

@@ -23,7 +23,8 @@ public:
     // host and port.
     std::variant<QUrl, TransportError> url(const QString &region) const;
 
-    // The certificates AWS_CA_BUNDLE adds to the system's for `url`: none when it is unset.
+    // The certificates AWS_CA_BUNDLE adds to the system's for `url`: none when it is unset
+    // or `url` is not https.
     static std::variant<QList<QSslCertificate>, TransportError> additionalCACertificates(
         const QUrl &url);
 
