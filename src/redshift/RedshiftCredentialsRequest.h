@@ -47,8 +47,8 @@ public:
     // item of `parameters` by Action=GetClusterCredentials, last.
     std::variant<URLRequest, TransportError> prepare();
 
-    // What a reply means, whatever its HTTP status: the credentials when both elements are
-    // there and closed, the error message, and the transport error as given.
+    // What a reply means, whatever its HTTP status: DbUser and DbPassword when their elements
+    // closed, the text of Message (else Error), and the transport error as given.
     static CredentialsResult credentialsResult(
         const std::optional<QByteArray> &body, const std::optional<TransportError> &transportError);
 
