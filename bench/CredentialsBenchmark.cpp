@@ -31,15 +31,13 @@ const QByteArray successReply
       "  </ResponseMetadata>\n"
       "</GetClusterCredentialsResponse>\n";
 
-// (a) What the session thread and the main thread do with a typical success reply.
+// (a) What the session thread does with a typical success reply.
 void BM_ReadSuccessReply(benchmark::State &state)
 {
     for (auto _ : state) {
-        auto request = RedshiftCredentialsRequest::create();
-        request->parse(successReply);
-        request->deliverCredentialsResult(
-            [](const CredentialsResult &result) { benchmark::DoNotOptimize(result.dbPassword); },
-            std::nullopt);
+        const CredentialsResult result
+            = RedshiftCredentialsRequest::credentialsResult(successReply, std::nullopt);
+        benchmark::DoNotOptimize(result.dbPassword);
     }
 }
 BENCHMARK(BM_ReadSuccessReply);
@@ -51,6 +49,7 @@ TestHttpServer *server = nullptr;
 void BM_WholeCredentialsRequest(benchmark::State &state)
 {
     qputenv("AWS_ENDPOINT_URL_REDSHIFT", server->url().toEncoded());
+    URLSession session; // one per connect flow, shared by its calls
     for (auto _ : state) {
         auto request = RedshiftCredentialsRequest::create();
         request->awsRegion = u"us-west-2"_s;
@@ -60,7 +59,7 @@ void BM_WholeCredentialsRequest(benchmark::State &state)
             { u"DbUser"_s, u"analyst"_s }, { u"DbName"_s, u"dev"_s } };
         QEventLoop loop;
         bool success = false;
-        request->start([&](const CredentialsResult &result) {
+        request->start(session, [&](const CredentialsResult &result) {
             success = result.isSuccess();
             loop.quit();
         });
@@ -94,7 +93,7 @@ void BM_BareNetworkAccessManagerPost(benchmark::State &state)
 }
 BENCHMARK(BM_BareNetworkAccessManagerPost)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
-// For reference: a manager made for each request, as a session with a manager of its own would.
+// For reference: a manager made for each request.
 void BM_FreshManagerPost(benchmark::State &state)
 {
     QUrl url = server->url();
@@ -119,13 +118,13 @@ void BM_SessionOnlyPost(benchmark::State &state)
     url.setPath(u"/"_s);
     url.setQuery(
         u"ClusterIdentifier=examplecluster&DbUser=analyst&DbName=dev&Action=GetClusterCredentials"_s);
+    URLSession session;
     for (auto _ : state) {
         URLRequest request(url);
         request.method = u"POST"_s;
         QEventLoop loop;
-        URLSessionTask *task = (new URLSession())->dataTask(request, [&loop](auto, auto, auto) {
-            MainThread::post([&loop] { loop.quit(); });
-        });
+        URLSessionTask *task = session.dataTask(
+            request, [&loop](auto, auto, auto) { MainThread::post([&loop] { loop.quit(); }); });
         task->resume();
         loop.exec();
     }

@@ -76,11 +76,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     RedshiftCredentialsRequest &request = *flow.request;
     request.signingTime = QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), QTimeZone::utc());
     auto prepared = request.prepare();
-    if (const auto *sent = std::get_if<RedshiftCredentialsRequest::Prepared>(&prepared)) {
+    if (const auto *sent = std::get_if<URLRequest>(&prepared)) {
         // The query sent is exactly the parameters, Action last, and the request is signed.
-        check(queryItems(sent->request.url).value_or(URLQueryItems()) == request.parameters);
+        check(queryItems(sent->url).value_or(URLQueryItems()) == request.parameters);
         check(request.parameters.last().name == u"Action");
-        check(sent->request.value(QStringLiteral("Authorization")).has_value());
+        check(sent->value(QStringLiteral("Authorization")).has_value());
     }
 
     CredentialsResult result;

@@ -9,8 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    auto request = RedshiftCredentialsRequest::create();
-    request->parse(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
-    request->deliverCredentialsResult([](const CredentialsResult &) {}, std::nullopt);
+    RedshiftCredentialsRequest::credentialsResult(
+        QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)), std::nullopt);
     return 0;
 }

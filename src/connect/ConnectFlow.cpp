@@ -261,7 +261,7 @@ QPointer<URLSessionTask> ConnectFlow::sendCredentialsRequest(
     const std::shared_ptr<RedshiftCredentialsRequest> &request,
     std::function<void(const CredentialsResult &)> completion)
 {
-    return request->start(std::move(completion));
+    return request->start(m_session, std::move(completion));
 }
 
 void ConnectFlow::cancel()

@@ -2,6 +2,7 @@
 
 #include "CredentialsResult.h"
 #include "URLQueryItem.h"
+#include "URLSession.h"
 
 #include <QObject>
 #include <QPointer>
@@ -52,6 +53,7 @@ private:
     void setBusy(bool busy);
 
     DesktopServices &m_desktop;
+    URLSession m_session;
     QPointer<URLSessionTask> lastTask;
     bool m_busy = false;
 };

@@ -7,8 +7,8 @@
 #include <QList>
 #include <QObject>
 #include <QPair>
-#include <QPointer>
 #include <QSslCertificate>
+#include <QThread>
 
 #include <functional>
 #include <optional>
@@ -22,48 +22,42 @@ struct HTTPURLResponse {
     QList<QPair<QByteArray, QByteArray>> headerFields;
 };
 
+// The settings of one data task.
 struct URLSessionConfiguration {
-    // Trusted in addition to the system's certificate authorities.
+    // Trusted in addition to the system's certificate authorities, for https only.
     QList<QSslCertificate> additionalCACertificates;
     qint64 maximumBodySize = 1024 * 1024;
 };
 
-// A session for one data task. Its work runs off the GUI thread, on the session thread: one
-// worker thread, shared by all sessions, that owns the network access manager. (A thread and
-// a manager of its own for each request cost more than the loopback exchange itself.)
-// Redirects are never followed (a redirect reply is the final reply), TLS peers are always
-// verified, proxies come from the system configuration, and a reply body over the size
-// limit is not read to the end.
-//
-// Made on the main thread; the session deletes itself (and its task) once the task has
-// completed. When the application quits, running tasks are cancelled and the session thread
-// is joined.
+// Runs HTTP exchanges off the main thread, on a thread of its own that owns the network
+// access manager, so one session serves every call of a connection. Redirects are never
+// followed (a redirect reply is the final reply), no cookie passes between exchanges, TLS
+// peers are always verified, proxies come from the system configuration, and a body over
+// the size limit is not read to the end. Made and used on the main thread.
 class URLSession : public QObject {
     Q_OBJECT
 public:
     using Configuration = URLSessionConfiguration;
 
-    // Runs once, on the session thread. A transport error comes without body and
+    // Runs once, on the session's thread. A transport error comes without body and
     // response: the exchange ended without an HTTP reply, or broke off during one. An HTTP
     // error status is a response like any other.
     using Completion = std::function<void(std::optional<QByteArray> body,
         std::optional<HTTPURLResponse> response,
         std::optional<TransportError> transportError)>;
 
-    explicit URLSession(Configuration configuration = {});
+    explicit URLSession(QObject *parent = nullptr);
+    // Running exchanges are aborted and their completions never run; the thread is joined.
     ~URLSession() override;
 
-    // The session's one task; call it once. Nothing is sent before the task's resume().
-    URLSessionTask *dataTask(const URLRequest &request, Completion completion);
+    // A new task, not yet resumed. The handle belongs to the session and is deleted after
+    // the completion has run.
+    URLSessionTask *dataTask(
+        const URLRequest &request, Completion completion, Configuration configuration = {});
 
 private:
-    friend class URLSessionTask;
-
-    void resumeTask();
-    void cancelTask();
-
-    Configuration m_configuration;
+    QThread m_thread;
+    // Made with the first task; deleted on its thread when the thread finishes.
     URLSessionWorker *m_worker = nullptr;
-    QPointer<URLSessionTask> m_task;
-    bool m_done = false;
+    quint64 m_lastTaskID = 0;
 };

@@ -1,21 +1,21 @@
 #include "URLSessionTask.h"
 
 #include "URLSession.h"
+#include "URLSessionWorker.h"
 
-URLSessionTask::URLSessionTask(URLSession *session)
-    : QObject(session)
-    , m_session(session)
+URLSessionTask::URLSessionTask(URLSession *session, URLSessionWorker *worker, quint64 id)
+    : Cancellable(session)
+    , m_worker(worker)
+    , m_id(id)
 {
 }
 
 void URLSessionTask::resume()
 {
-    if (!m_resumed.exchange(true))
-        m_session->resumeTask();
+    QMetaObject::invokeMethod(m_worker, [worker = m_worker, id = m_id] { worker->resume(id); });
 }
 
 void URLSessionTask::cancel()
 {
-    if (!m_cancelled.exchange(true))
-        m_session->cancelTask();
+    QMetaObject::invokeMethod(m_worker, [worker = m_worker, id = m_id] { worker->cancel(id); });
 }

@@ -1,28 +1,25 @@
 #pragma once
 
-#include <QObject>
-
-#include <atomic>
+#include "Cancellable.h"
 
 class URLSession;
+class URLSessionWorker;
 
-// The handle of the one data task of a URLSession. It lives on the main thread as a child of
-// its session, so it is deleted with the session once the task has completed; hold it
-// through a QPointer.
-class URLSessionTask : public QObject {
+// The handle of one data task of a URLSession, on the main thread. The session deletes it
+// once the task's completion has run.
+class URLSessionTask : public Cancellable {
     Q_OBJECT
 public:
     // Sends the request. Only the first call counts.
     void resume();
-    // Safe from the main thread at any time: before, during or after completion, any
-    // number of times. A task cancelled before it ended completes with a Cancelled error.
-    void cancel();
+    // Before resume() the task completes as cancelled without sending; after completion
+    // this has no effect.
+    void cancel() override;
 
 private:
     friend class URLSession;
-    explicit URLSessionTask(URLSession *session);
+    URLSessionTask(URLSession *session, URLSessionWorker *worker, quint64 id);
 
-    URLSession *m_session;
-    std::atomic<bool> m_resumed { false };
-    std::atomic<bool> m_cancelled { false };
+    URLSessionWorker *m_worker; // lives as long as the session, the handle's parent
+    quint64 m_id;
 };

@@ -27,12 +27,12 @@ protected:
         const std::shared_ptr<RedshiftCredentialsRequest> &request,
         std::function<void(const CredentialsResult &)> completion) override
     {
-        const auto prepared = std::get<RedshiftCredentialsRequest::Prepared>(request->prepare());
+        const URLRequest sent = std::get<URLRequest>(request->prepare());
         static const QRegularExpression scope(u"Credential=([^/]*)/\\d{8}/([^/]*)/"_s);
         const QRegularExpressionMatch credential
-            = scope.match(prepared.request.value(u"Authorization"_s).value_or(QString()));
-        m_desktop.events.append(u"sent %1 %2 as %3/%4"_s.arg(prepared.request.method,
-            QString::fromUtf8(prepared.request.url.toEncoded()), credential.captured(1),
+            = scope.match(sent.value(u"Authorization"_s).value_or(QString()));
+        m_desktop.events.append(u"sent %1 %2 as %3/%4"_s.arg(sent.method,
+            QString::fromUtf8(sent.url.toEncoded()), credential.captured(1),
             credential.captured(2)));
         completion(m_reply);
         return nullptr;

@@ -5,11 +5,16 @@
 #include "URLSessionTask.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSslCertificate>
+#include <QTcpServer>
 #include <QTest>
 #include <QThread>
-#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -17,32 +22,45 @@ namespace {
 
 struct Ending {
     int calls = 0;
-    bool offMainThread = true;
+    bool offMainThread = false;
     std::optional<QByteArray> body;
     std::optional<HTTPURLResponse> response;
     std::optional<TransportError> transportError;
+    QPointer<URLSessionTask> task;
 };
 
-// Not yet resumed. Records the completion on the main thread, as the application's code does.
-QPointer<URLSessionTask> makeTask(
-    const QUrl &url, const std::shared_ptr<Ending> &ending, std::chrono::milliseconds timeout)
+// A new task whose ending is recorded on the main thread, as callers do. There its task has
+// ended but its handle still lives: cancelling it then must change nothing.
+std::shared_ptr<Ending> makeTask(
+    URLSession &session, const URLRequest &request, const URLSession::Configuration &configuration)
 {
-    URLRequest request(url);
-    request.method = u"POST"_s;
-    request.timeout = timeout;
-    auto *session = new URLSession(); // deletes itself once its task has completed
-    return session->dataTask(request,
+    auto ending = std::make_shared<Ending>();
+    ending->task = session.dataTask(
+        request,
         [ending](std::optional<QByteArray> body, std::optional<HTTPURLResponse> response,
             std::optional<TransportError> transportError) {
             const bool offMainThread = QThread::currentThread() != qApp->thread();
             MainThread::post([=] {
                 ++ending->calls;
-                ending->offMainThread = ending->offMainThread && offMainThread;
+                ending->offMainThread = offMainThread;
                 ending->body = body;
                 ending->response = response;
                 ending->transportError = transportError;
+                if (ending->task)
+                    ending->task->cancel();
             });
-        });
+        },
+        configuration);
+    return ending;
+}
+
+// The kind, and the description when it is the session's own text rather than Qt's.
+QString describe(const TransportError &error)
+{
+    static const char *const kinds[]
+        = { "Network", "TimedOut", "Cancelled", "ReplyTooLarge", "Configuration" };
+    const QString kind = QString::fromLatin1(kinds[static_cast<int>(error.kind)]);
+    return error.kind == TransportError::Kind::Network ? kind : kind + u": "_s + error.description;
 }
 
 } // namespace
@@ -55,63 +73,87 @@ class URLSessionTest : public QObject {
 private Q_SLOTS:
     void init() { QTest::failOnWarning(QRegularExpression(u".*"_s)); }
 
-    void completesOnce_data()
+    void exchange_data()
     {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<CannedReply>("reply");
-        QTest::addColumn<QString>("error");
-
-        const CannedReply silent { 200, {}, {}, true };
-        // The shared session thread is joined on quitting; the rows after this one show that
-        // sessions made afterwards work as before.
-        QTest::newRow("application quits while waiting")
-            << u"quit"_s << silent << u"The request was cancelled."_s;
-        QTest::newRow("HTTP error status handed on as a reply")
-            << u"answer"_s << CannedReply { 403, { { "X-Test", "yes" } }, "<R>body</R>" }
-            << QString();
-        QTest::newRow("silent server times out")
-            << u"wait"_s << silent << u"The request timed out."_s;
-        QTest::newRow("cancelled before and after resume, nothing sent")
-            << u"cancel"_s << silent << u"The request was cancelled."_s;
+        QTest::addColumn<QJsonObject>("exchange");
+        QFile file(QFINDTESTDATA("urlsession.json"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        for (const QJsonValue &exchange :
+            QJsonDocument::fromJson(file.readAll())[u"cases"].toArray())
+            QTest::newRow(qPrintable(exchange[u"tag"].toString())) << exchange.toObject();
     }
 
-    void completesOnce()
+    void exchange()
     {
-        QFETCH(QString, how);
-        QFETCH(CannedReply, reply);
-        QFETCH(QString, error);
+        QFETCH(QJsonObject, exchange);
+        const QString how = exchange[u"how"].toString(u"send"_s);
+        CannedReply reply { exchange[u"status"].toInt(200), {},
+            exchange[u"body"].toString().toUtf8() + QByteArray(exchange[u"filler"].toInt(), 'x'),
+            exchange[u"neverAnswer"].toBool(), std::nullopt, exchange[u"streamForever"].toBool() };
+        if (exchange.contains(u"declaredLength"))
+            reply.declaredLength = exchange[u"declaredLength"].toInteger();
+        const QJsonObject headers = exchange[u"headers"].toObject();
+        for (auto it = headers.begin(); it != headers.end(); ++it)
+            reply.headers.append({ it.key().toUtf8(), it.value().toString().toUtf8() });
+        const QString ending = exchange[u"ending"].toString();
 
-        TestHttpServer server;
+        TestHttpServer server(
+            how.startsWith(u"tls") ? TestHttpServer::Mode::Tls : TestHttpServer::Mode::Plain);
         server.setReply(reply);
+        URLRequest request(server.url());
+        request.method = u"POST"_s;
+        if (how == u"refused") {
+            QTcpServer closed; // its port refuses connections once it has gone
+            QVERIFY(closed.listen(QHostAddress::LocalHost));
+            request.url.setPort(closed.serverPort());
+        }
+        if (how == u"timeout")
+            request.timeout = std::chrono::milliseconds(200);
+        URLSession::Configuration configuration;
+        if (how == u"tls+ca")
+            configuration.additionalCACertificates
+                = QSslCertificate::fromPath(server.caBundlePath());
+        auto session = std::make_unique<URLSession>();
         QSignalSpy received(&server, &TestHttpServer::requestReceived);
-        auto ending = std::make_shared<Ending>();
-        const QPointer<URLSessionTask> task = makeTask(server.url(), ending,
-            how == u"wait" ? std::chrono::milliseconds(200) : std::chrono::seconds(60));
-        if (how == u"cancel")
+        const auto first = makeTask(*session, request, configuration);
+        const QPointer<URLSessionTask> task = first->task;
+        if (how == u"cancel-before")
             task->cancel();
         task->resume();
-        if (how == u"cancel")
-            task->cancel();
-        if (how == u"quit") {
+        task->resume(); // only the first call counts
+        if (how == u"cancel-after" || how == u"destroy")
             QVERIFY(received.wait());
-            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-            QCoreApplication::exec();
+        if (how == u"cancel-after")
+            task->cancel();
+        if (how == u"destroy") {
+            session.reset();
+            QCoreApplication::processEvents(); // what the session's thread posted before it stopped
+            QVERIFY(task.isNull());
+            QCOMPARE(first->calls, 0);
+            return;
         }
 
-        QTRY_COMPARE(ending->calls, 1);
-        QVERIFY(ending->offMainThread);
-        QCOMPARE(ending->transportError ? ending->transportError->description : QString(), error);
-        if (error.isEmpty()) {
-            QCOMPARE(ending->response->statusCode, reply.status);
-            QVERIFY(ending->response->headerFields.contains(QPair("X-Test"_ba, "yes"_ba)));
-            QCOMPARE(ending->body, reply.body);
+        QTRY_COMPARE(first->calls, 1);
+        QVERIFY(first->offMainThread);
+        QCOMPARE(first->transportError ? describe(*first->transportError) : u"reply"_s, ending);
+        if (first->response) {
+            QCOMPARE(first->response->statusCode, reply.status);
+            for (const auto &header : std::as_const(reply.headers))
+                QVERIFY(first->response->headerFields.contains(header));
+            QCOMPARE(first->body, reply.body);
         } else {
-            QVERIFY(!ending->body && !ending->response);
+            QVERIFY(!first->body);
         }
         QTRY_VERIFY(task.isNull());
-        QCOMPARE(ending->calls, 1);
-        if (how == u"cancel")
-            QVERIFY(server.requests().isEmpty());
+        if (how == u"twice") {
+            const auto second = makeTask(*session, request, configuration);
+            second->task->resume();
+            QTRY_COMPARE(second->calls, 1);
+            QCOMPARE(second->body, reply.body);
+            QVERIFY(!server.requests().constLast().header("Cookie"));
+        }
+        QCOMPARE(first->calls, 1);
+        QCOMPARE(server.requests().size(), exchange[u"arrived"].toInt(1));
     }
 };
 

@@ -7,8 +7,10 @@
 #include <QString>
 #include <QUrl>
 
-#include <memory>
 #include <optional>
+
+class QTcpServer;
+class QTcpSocket;
 
 // One HTTP request as it reached the test server.
 struct RecordedRequest {
@@ -42,20 +44,23 @@ public:
     enum class Mode { Plain, Tls };
 
     explicit TestHttpServer(Mode mode = Mode::Plain, QObject *parent = nullptr);
-    ~TestHttpServer() override;
 
     // http://127.0.0.1:PORT, or https://localhost:PORT for TLS (the certificate names localhost).
     QUrl url() const;
-    // TLS only: a PEM file holding the certificate that the server presents.
-    QString caBundlePath() const;
+    // A PEM file holding the certificate that the server presents over TLS.
+    static QString caBundlePath();
 
-    void setReply(const CannedReply &reply);
-    QList<RecordedRequest> requests() const;
+    void setReply(const CannedReply &reply) { m_reply = reply; }
+    QList<RecordedRequest> requests() const { return m_requests; }
 
 Q_SIGNALS:
     void requestReceived();
 
 private:
-    struct Private;
-    std::unique_ptr<Private> d;
+    void serve(QTcpSocket *socket);
+
+    bool m_tls;
+    QTcpServer *m_server; // a child
+    CannedReply m_reply;
+    QList<RecordedRequest> m_requests;
 };

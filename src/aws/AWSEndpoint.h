@@ -1,0 +1,34 @@
+#pragma once
+
+#include "TransportError.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QSslCertificate>
+#include <QString>
+#include <QUrl>
+
+#include <variant>
+
+// Where one AWS service is reached, and the trust AWS_CA_BUNDLE adds, read from the
+// environment as the AWS SDKs read it. Problems are TransportErrors of kind Configuration.
+class AWSEndpoint {
+public:
+    // `variable`: the service's own override, e.g. "AWS_ENDPOINT_URL_REDSHIFT";
+    // `hostPrefix`: its regional host before the region, e.g. "redshift".
+    AWSEndpoint(QByteArray variable, QString hostPrefix);
+
+    // The service's override, else AWS_ENDPOINT_URL, else https://<hostPrefix>.<region>.
+    // amazonaws.com (amazonaws.com.cn for cn- regions). An override keeps only its scheme,
+    // host and port.
+    std::variant<QUrl, TransportError> url(const QString &region) const;
+
+    // The certificates AWS_CA_BUNDLE adds to the system's for `url`: none when it is unset
+    // or `url` is not https.
+    static std::variant<QList<QSslCertificate>, TransportError> additionalCACertificates(
+        const QUrl &url);
+
+private:
+    QByteArray m_variable;
+    QString m_hostPrefix;
+};
