@@ -9,6 +9,7 @@
 #include "URLQueryItem.h"
 #include "URLSessionTask.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QTimeZone>
 
@@ -40,7 +41,7 @@ public:
     std::function<void(const CredentialsResult &)> completion;
 
 protected:
-    QPointer<URLSessionTask> sendCredentialsRequest(
+    QPointer<Cancellable> sendCredentialsRequest(
         const std::shared_ptr<RedshiftCredentialsRequest> &sent,
         std::function<void(const CredentialsResult &)> done) override
     {
@@ -57,6 +58,11 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     // Only the regional endpoint and the system's trust: the same request for the same input.
     for (const char *name : { "AWS_ENDPOINT_URL", "AWS_ENDPOINT_URL_REDSHIFT", "AWS_CA_BUNDLE" })
         unsetenv(name);
+    // The flow hands work back to the main thread through the application's event loop.
+    static int argc = 1;
+    static char name[] = "fuzz_flow";
+    static char *argv[] = { name, nullptr };
+    new QCoreApplication(argc, argv);
     return 0;
 }
 
@@ -66,8 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     RecordingDesktop desktop;
     OfflineConnectFlow flow(desktop);
     flow.openURLString(QString::fromUtf8(input.field(0)));
+    QCoreApplication::processEvents();
     if (!flow.request) {
-        // Handled at once: opened, refused with an alert, or dropped; never left busy.
+        // Handled without a request: opened, refused with an alert, or dropped; not busy.
         check(!flow.isBusy() && desktop.opened.size() + desktop.alerts <= 1);
         return 0;
     }

@@ -6,6 +6,12 @@
 #include <functional>
 #include <optional>
 
+// What the user is told when a connect fails: the alert's two texts.
+struct Alert {
+    QString messageText;
+    QString informativeText;
+};
+
 // What the connect flow needs of the desktop. The window implements it with widgets, the
 // command line with standard streams, the tests with a recorder. Called on the main thread.
 class DesktopServices {

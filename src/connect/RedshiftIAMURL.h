@@ -1,0 +1,41 @@
+#pragma once
+
+#include "DesktopServices.h"
+#include "URLQueryItem.h"
+
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+#include <variant>
+
+// A Redshift IAM URL taken apart: the postgres: connection URL it becomes (the items meant
+// for AWS removed), the parameters of the credentials call, the region its host names, and
+// what it says about the AWS keys.
+class RedshiftIAMURL {
+public:
+    // `text` begins with "redshift:iam:" in any letter case; a text that is no such URL
+    // gives the alert to show.
+    static std::variant<RedshiftIAMURL, Alert> parse(const QString &text);
+
+    // True when `item` stays in the connection URL; false when it was taken into `url`.
+    static bool sortQueryItem(const URLQueryItem &item, RedshiftIAMURL &url);
+
+    QUrl connectionURL;
+    // The forwarded items in URL order, then the cluster identifier from the host and the
+    // database user from the user part, unless the query gave them.
+    URLQueryItems parameters;
+    std::optional<QString> region;
+    // The key items of the query, the last of each name.
+    std::optional<QString> accessKeyID;
+    std::optional<QString> secretAccessKey;
+};
+
+// Whether `text` holds any Unicode blank: the URL parser would percent-encode a no-break or
+// ideographic space where an ASCII one makes the text malformed, and a URL with blanks is
+// never what was meant.
+bool containsBlank(const QString &text);
+
+// Pasted text as an alert may quote it: the value of every query item that carries a secret
+// (its name in any case, possibly percent-encoded) replaced by "***", then displayedText.
+QString displayedURLText(const QString &text);
