@@ -72,7 +72,8 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
     m_cancelled = false;
     setBusy(true);
     const QPointer<ConnectFlow> self(this);
-    lastTask = CredentialsResolver::resolve({ url.accessKeyID, url.secretAccessKey }, m_session,
+    lastTask = CredentialsResolver::resolve(
+        { url.accessKeyID, url.secretAccessKey, url.sessionToken, url.profile }, m_session,
         m_desktop,
         [self, url](const std::variant<CredentialsResolver::Resolution, Alert> &resolved) {
             if (self)
@@ -108,6 +109,7 @@ void ConnectFlow::requestCredentials(
         = RedshiftCredentialsRequest::create();
     request->accessKeyID = resolution.credentials.accessKeyId;
     request->secretAccessKey = resolution.credentials.secretAccessKey;
+    request->sessionToken = resolution.credentials.sessionToken;
     request->parameters = url.parameters;
     request->awsRegion = region;
     const QPointer<ConnectFlow> self(this);

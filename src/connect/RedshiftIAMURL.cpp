@@ -102,14 +102,19 @@ bool RedshiftIAMURL::sortQueryItem(const URLQueryItem &item, RedshiftIAMURL &url
         url.parameters.append(item);
         return false;
     }
+    // What the query says about the AWS keys, taken whatever the letter case of the name.
+    static const std::pair<QString, std::optional<QString> RedshiftIAMURL::*> keyItems[] = {
+        { QStringLiteral("accesskeyid"), &RedshiftIAMURL::accessKeyID },
+        { QStringLiteral("secretaccesskey"), &RedshiftIAMURL::secretAccessKey },
+        { QStringLiteral("sessiontoken"), &RedshiftIAMURL::sessionToken },
+        { QStringLiteral("profile"), &RedshiftIAMURL::profile },
+    };
     const QString lowerName = item.name.toLower();
-    if (lowerName == QLatin1String("accesskeyid")) {
-        url.accessKeyID = item.value;
-        return false;
-    }
-    if (lowerName == QLatin1String("secretaccesskey")) {
-        url.secretAccessKey = item.value;
-        return false;
+    for (const auto &[name, field] : keyItems) {
+        if (lowerName == name) {
+            url.*field = item.value;
+            return false;
+        }
     }
     return true;
 }

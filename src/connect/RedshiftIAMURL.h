@@ -26,9 +26,12 @@ public:
     // database user from the user part, unless the query gave them.
     URLQueryItems parameters;
     std::optional<QString> region;
-    // The key items of the query, the last of each name.
+    // The key items of the query (any letter case), the last of each name.
     std::optional<QString> accessKeyID;
     std::optional<QString> secretAccessKey;
+    std::optional<QString> sessionToken;
+    // The Profile item (any letter case): the AWS profile whose keys to use.
+    std::optional<QString> profile;
 };
 
 // Whether `text` holds any Unicode blank: the URL parser would percent-encode a no-break or

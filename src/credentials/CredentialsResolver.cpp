@@ -20,7 +20,7 @@ QPointer<Cancellable> CredentialsResolver::resolve(
         = Alert { QStringLiteral("Incomplete Redshift IAM URL"),
               QStringLiteral("Missing: ") + missing.join(QStringLiteral(", ")) };
     if (missing.isEmpty())
-        resolved = Resolution { { *query.accessKeyID, *query.secretAccessKey, std::nullopt }, {} };
+        resolved = Resolution { { *query.accessKeyID, *query.secretAccessKey, query.sessionToken }, {} };
     MainThread::post([completion = std::move(completion), resolved] { completion(resolved); });
     return nullptr;
 }

@@ -20,6 +20,8 @@ public:
     struct Query {
         std::optional<QString> accessKeyID;
         std::optional<QString> secretAccessKey;
+        std::optional<QString> sessionToken;
+        std::optional<QString> profile;
     };
     // The keys, and the region to use when the URL's host names none.
     struct Resolution {

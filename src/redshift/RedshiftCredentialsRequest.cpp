@@ -24,8 +24,8 @@ std::variant<URLRequest, TransportError> RedshiftCredentialsRequest::prepare()
 
     URLRequest request(url);
     request.method = QStringLiteral("POST");
-    const AWSURLRequestSigner signer(
-        serviceType, region, accessKeyID.value_or(QString()), secretAccessKey.value_or(QString()));
+    const AWSURLRequestSigner signer(serviceType, region, accessKeyID.value_or(QString()),
+        secretAccessKey.value_or(QString()), sessionToken.value_or(QString()));
     auto signedRequest
         = signer.sign(request, signingTime.value_or(QDateTime::currentDateTimeUtc()));
     if (const SigningError *error = std::get_if<SigningError>(&signedRequest))

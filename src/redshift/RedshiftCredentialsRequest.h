@@ -31,6 +31,8 @@ public:
     // Filled by the caller before start(); the request signs what it is given.
     std::optional<QString> accessKeyID;
     std::optional<QString> secretAccessKey;
+    // Temporary keys come with it; sent as X-Amz-Security-Token and signed.
+    std::optional<QString> sessionToken;
     URLQueryItems parameters;
     const QString serviceType = QStringLiteral("redshift");
     std::optional<QString> awsRegion;

@@ -12,7 +12,8 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // The flow with the network cut off: what would be sent is recorded as "sent <method>
-// <URL> as <access key>/<region>", and the request completes at once with `reply`.
+// <URL> as <access key>/<region>" and " token <session token>" if it has one, and the request
+// completes at once with `reply`.
 class OfflineFlow : public ConnectFlow {
 public:
     OfflineFlow(RecordingDesktopServices &desktop, CredentialsResult reply)
@@ -31,9 +32,11 @@ protected:
         static const QRegularExpression scope(u"Credential=([^/]*)/\\d{8}/([^/]*)/"_s);
         const QRegularExpressionMatch credential
             = scope.match(sent.value(u"Authorization"_s).value_or(QString()));
+        const std::optional<QString> token = sent.value(u"X-Amz-Security-Token"_s);
         m_desktop.events.append(
             u"sent %1 %2 as %3/%4"_s.arg(sent.method, QString::fromUtf8(sent.url.toEncoded()),
-                credential.captured(1), credential.captured(2)));
+                credential.captured(1), credential.captured(2))
+            + (token ? u" token "_s + *token : QString()));
         completion(m_reply);
         return nullptr;
     }
