@@ -46,7 +46,7 @@ void TerminalDesktopServices::askForText(const QString &prompt, TextAnswer answe
         answered(std::nullopt);
         return;
     }
-    const QByteArray text = prompt.toUtf8();
+    const QByteArray text = prompt.toUtf8() + ' ';
     [[maybe_unused]] const ssize_t written = ::write(tty, text.constData(), size_t(text.size()));
     // The terminal hands over a whole line once Return is pressed: one read takes it.
     auto *notifier = new QSocketNotifier(tty, QSocketNotifier::Read);
