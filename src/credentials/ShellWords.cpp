@@ -21,9 +21,8 @@ std::optional<QStringList> ShellWords::split(QStringView text)
         }
         inWord = true;
         if (c == u'\\') {
-            if (++i == size)
-                return std::nullopt;
-            word += text[i];
+            // As the shells do, a backslash that ends the text stands for itself.
+            word += ++i < size ? text[i] : c;
         } else if (c == u'\'') {
             const qsizetype end = text.indexOf(u'\'', i + 1);
             if (end < 0)

@@ -14,6 +14,6 @@
 // with its quotes or cut in two.
 class ShellWords {
 public:
-    // Absent when a quote is left open or the text ends in a lone backslash.
+    // Absent when a quote is left open.
     static std::optional<QStringList> split(QStringView text);
 };
