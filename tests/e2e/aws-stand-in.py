@@ -10,10 +10,10 @@ has one), the expected region and service, whose signature botocore recomputes a
 request's own X-Amz-Date. Anything else gets the error document the service sends (403 for
 signature faults, else 400).
 
-The known keys: the configured one, or those in the JSON file that E2E_KEYS_FILE names
-(re-read for each request: {access key id: {"secret", "token", "services"}}), and those handed
-out. AssumeRole for a role whose ARN holds "mfa" requires the TokenCode E2E_MFA_CODE; the SSO
-portal requires the bearer token E2E_SSO_TOKEN.
+The known keys: the configured one, or those in the file E2E_KEYS_FILE, re-read for each
+request, as `aws configure export-credentials --format process` writes them (plus "Services",
+by default Redshift only), and those handed out. AssumeRole for a role whose ARN holds "mfa"
+wants the TokenCode E2E_MFA_CODE; the SSO portal the bearer token E2E_SSO_TOKEN.
 
 The port is chosen by the kernel and written to --port-file once the socket listens. The
 secret key and the password to hand out come from the environment, not the command line.
@@ -151,7 +151,10 @@ def known_keys(server):
     path = os.environ.get("E2E_KEYS_FILE")
     if path:
         with open(path, encoding="utf-8") as file:
-            keys = json.load(file)
+            exported = json.load(file)
+        keys = {exported["AccessKeyId"]: {"secret": exported["SecretAccessKey"],
+                                          "token": exported.get("SessionToken") or None,
+                                          "services": exported.get("Services", ["redshift"])}}
     else:
         keys = {server.options.access_key_id: {"secret": server.secret_key}}
     return {**keys, **server.issued}

@@ -14,16 +14,14 @@ aws=/usr/bin/aws # Debian's AWS CLI 2, not the one a Python environment may put 
 
 export HOME=$E2E_TMP/home E2E_KEYS_FILE=$E2E_TMP/keys.json E2E_SSO_TOKEN=sso-token E2E_MFA_CODE=123456
 mkdir -p "$HOME/.aws/sso/cache"
-python=$(e2e_python)
 e2e_start_endpoint unused 'pass/word'
 url="jdbc:redshift:iam://$E2E_CLUSTER_HOST:5439/dev?DbUser=alice"
 
 # keys ID SECRET TOKEN [SERVICE]: the only keys the stand-in takes from now on, besides
 # those it hands out.
 keys() {
-    "$python" -c 'import json, sys; json.dump({sys.argv[1]: {"secret": sys.argv[2],
-        "token": sys.argv[3] or None, "services": sys.argv[4:] or ["redshift"]}}, sys.stdout)' \
-        "$@" >"$E2E_KEYS_FILE"
+    printf '{"AccessKeyId": "%s", "SecretAccessKey": "%s", "SessionToken": "%s", "Services": ["%s"]}' \
+        "$1" "$2" "$3" "${4:-redshift}" >"$E2E_KEYS_FILE"
 }
 # connect QUERY LOG [RUNNER...]: iamlink-cli prints the URL with the stand-in's password, and
 # the stand-in logged LOG.
@@ -105,10 +103,7 @@ aws_secret_access_key = config-only-secret
 credential_process = "$E2E_TMP/process" 'arg one' "say \"hi\""
 CONFIG
 for profile in token both config-only process default; do
-    AWS_CA_BUNDLE= "$aws" configure export-credentials --profile "$profile" --format process >exported 2>err || { e2e_show err; e2e_fail "the AWS CLI exported nothing for $profile"; }
-    "$python" -c 'import json, sys; e = json.load(sys.stdin); print(e["AccessKeyId"], e["SecretAccessKey"], e.get("SessionToken", ""))' <exported >peer
-    read -r key secret token <peer
-    keys "$key" "$secret" "$token"
+    "$aws" configure export-credentials --profile "$profile" --format process >"$E2E_KEYS_FILE" 2>err || { e2e_show err; e2e_fail "the AWS CLI exported nothing for $profile"; }
     connect "&Profile=$profile" "200 GetClusterCredentials"
 done
 connect "" "200 GetClusterCredentials" # the default profile, named by no Profile item
