@@ -57,7 +57,7 @@ Built choose(const CredentialsResolver::Query &query,
         return std::make_unique<StaticCredentialsSource>(
             std::get<AWSCredentials>(*environmentKeys));
     }
-    // Only now are the files needed.
+    // The remaining sources are profiles: the files must be readable now.
     if (const Alert *alert = std::get_if<Alert>(&loaded))
         return *alert;
     const auto &config = std::get<AWSSharedConfig>(loaded);
