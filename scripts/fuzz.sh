@@ -6,7 +6,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 build=build-fuzz
 seconds=${FUZZ_SECONDS:-60}
-targets=(flow reply sign)
+targets=(flow reply sign sharedfile)
 
 status=0
 run() {

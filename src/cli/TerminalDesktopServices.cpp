@@ -2,7 +2,11 @@
 
 #include "DesktopOpener.h"
 
+#include <QSocketNotifier>
 #include <QUrl>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 TerminalDesktopServices::TerminalDesktopServices(OpenMode mode, std::FILE *out, std::FILE *err)
     : m_mode(mode)
@@ -33,4 +37,29 @@ void TerminalDesktopServices::showAlertSheet(
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_err);
     std::fflush(m_err);
     m_exitStatus = 1;
+}
+
+void TerminalDesktopServices::askForText(const QString &prompt, TextAnswer answered)
+{
+    const int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (tty < 0) {
+        answered(std::nullopt);
+        return;
+    }
+    const QByteArray text = prompt.toUtf8() + ' ';
+    [[maybe_unused]] const ssize_t written = ::write(tty, text.constData(), size_t(text.size()));
+    // The terminal hands over a whole line once Return is pressed: one read takes it.
+    auto *notifier = new QSocketNotifier(tty, QSocketNotifier::Read);
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier, tty, answered] {
+        char line[1024];
+        const ssize_t length = ::read(tty, line, sizeof line);
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+        ::close(tty);
+        if (length <= 0) {
+            answered(std::nullopt);
+            return;
+        }
+        answered(QString::fromUtf8(line, length).trimmed());
+    });
 }

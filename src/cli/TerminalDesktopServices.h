@@ -6,7 +6,7 @@
 
 // The desktop services of the command line: a finished URL is written to standard output or
 // handed to the desktop's opener, an alert goes to standard error and sets the exit status,
-// and the busy state has nothing to show.
+// a question is asked on the controlling terminal, and the busy state has nothing to show.
 class TerminalDesktopServices : public DesktopServices {
 public:
     enum class OpenMode {
@@ -20,6 +20,9 @@ public:
     void openURL(const QUrl &url, OpenAnswer answered) override;
     void showAlertSheet(const QString &messageText, const QString &informativeText) override;
     void setBusy(bool) override { }
+    // On /dev/tty, so that it works while standard input and output are redirected; absent
+    // when the process has no terminal.
+    void askForText(const QString &prompt, TextAnswer answered) override;
 
     // 0 until an alert was shown, then 1.
     int exitStatus() const { return m_exitStatus; }

@@ -1,26 +1,111 @@
 #include "CredentialsResolver.h"
 
+#include "AWSSharedConfig.h"
+#include "DisplayedText.h"
 #include "MainThread.h"
+#include "ProfileSourceBuilder.h"
+#include "StaticCredentialsSource.h"
+#include "URLSession.h"
 
 #include <QStringList>
 
-QPointer<Cancellable> CredentialsResolver::resolve(
-    const Query &query, URLSession &, DesktopServices &, Completion completion)
+namespace {
+
+using Built = ProfileSourceBuilder::Built;
+
+// An empty value is missing too: the service could only refuse it.
+std::optional<QString> present(const std::optional<QString> &value)
 {
-    // An empty key is missing too: the service could only refuse it.
-    const auto isMissing = [](const std::optional<QString> &key) {
-        return !key || key->isEmpty();
-    };
+    return value && !value->isEmpty() ? value : std::nullopt;
+}
+
+std::optional<QString> environment(const char *name)
+{
+    return present(qEnvironmentVariable(name));
+}
+
+const QString incomplete = QStringLiteral("Incomplete Redshift IAM URL");
+
+Built fromURL(const CredentialsResolver::Query &query)
+{
+    const auto keyId = present(query.accessKeyID);
+    const auto secret = present(query.secretAccessKey);
+    if (keyId && secret)
+        return std::make_unique<StaticCredentialsSource>(
+            AWSCredentials { *keyId, *secret, present(query.sessionToken) });
     QStringList missing;
-    if (isMissing(query.accessKeyID))
+    if (!keyId)
         missing.append(QStringLiteral("AccessKeyID"));
-    if (isMissing(query.secretAccessKey))
+    if (!secret)
         missing.append(QStringLiteral("SecretAccessKey"));
-    std::variant<Resolution, Alert> resolved
-        = Alert { QStringLiteral("Incomplete Redshift IAM URL"),
-              QStringLiteral("Missing: ") + missing.join(QStringLiteral(", ")) };
-    if (missing.isEmpty())
-        resolved = Resolution { { *query.accessKeyID, *query.secretAccessKey, query.sessionToken }, {} };
-    MainThread::post([completion = std::move(completion), resolved] { completion(resolved); });
-    return nullptr;
+    return Alert { incomplete, QStringLiteral("Missing: ") + missing.join(QStringLiteral(", ")) };
+}
+
+// The source that decides, in order of precedence.
+Built choose(const CredentialsResolver::Query &query,
+    const std::variant<AWSSharedConfig, Alert> &loaded,
+    const QString &profile,
+    URLSession &session,
+    DesktopServices &desktop)
+{
+    if (present(query.accessKeyID) || present(query.secretAccessKey) || present(query.sessionToken))
+        return fromURL(query);
+    const auto environmentKeys = ProfileSourceBuilder::environmentCredentials();
+    if (!present(query.profile) && environmentKeys) {
+        if (const Alert *alert = std::get_if<Alert>(&*environmentKeys))
+            return *alert;
+        return std::make_unique<StaticCredentialsSource>(
+            std::get<AWSCredentials>(*environmentKeys));
+    }
+    // The remaining sources are profiles: the files must be readable now.
+    if (const Alert *alert = std::get_if<Alert>(&loaded))
+        return *alert;
+    const auto &config = std::get<AWSSharedConfig>(loaded);
+    ProfileSourceBuilder builder(config, session, desktop);
+    if (present(query.profile) && !config.hasProfile(profile))
+        return Alert { QStringLiteral("AWS profile not found"),
+            QStringLiteral("The profile \"%1\" that the URL names is in neither %2 nor %3.")
+                .arg(displayedText(profile), displayedText(config.credentialsPath),
+                    displayedText(config.configPath)) };
+    if (present(query.profile) || builder.setsCredentials(profile))
+        return builder.source(profile);
+    return Alert { incomplete,
+        QStringLiteral("No AWS keys were found. iamlink looked in the URL (AccessKeyID and "
+                       "SecretAccessKey), in the environment (AWS_ACCESS_KEY_ID and "
+                       "AWS_SECRET_ACCESS_KEY), and for the profile \"%1\" in %2.")
+            .arg(displayedText(profile), config.paths()) };
+}
+
+} // namespace
+
+QPointer<Cancellable> CredentialsResolver::resolve(
+    const Query &query, URLSession &session, DesktopServices &desktop, Completion completion)
+{
+    const QString profile
+        = present(query.profile)
+              .value_or(environment("AWS_PROFILE").value_or(QStringLiteral("default")));
+    const auto loaded = AWSSharedConfig::load();
+    std::optional<QString> region = environment("AWS_REGION");
+    if (!region)
+        region = environment("AWS_DEFAULT_REGION");
+    if (const auto *config = std::get_if<AWSSharedConfig>(&loaded); config && !region)
+        region = config->setting(profile, QStringLiteral("region"));
+
+    Built built = choose(query, loaded, profile, session, desktop);
+    if (const Alert *alert = std::get_if<Alert>(&built)) {
+        MainThread::post(
+            [completion = std::move(completion), alert = *alert] { completion(alert); });
+        return nullptr;
+    }
+    // Owned by the session too, so that it goes when the session goes before it ended.
+    CredentialsSource *source = std::get<std::unique_ptr<CredentialsSource>>(built).release();
+    source->setParent(&session);
+    source->fetch([source, region, completion = std::move(completion)](
+                      const CredentialsSource::Result &result) {
+        source->deleteLater();
+        if (const Alert *alert = std::get_if<Alert>(&result))
+            return completion(*alert);
+        completion(Resolution { std::get<AWSCredentials>(result), region });
+    });
+    return source;
 }

@@ -13,7 +13,11 @@
 
 class URLSession;
 
-// Finds the AWS keys of a connect: the key pair that the pasted URL carries.
+// Finds the AWS keys of a connect where the AWS CLI would, the first source present deciding
+// and sources never mixed: the URL's key pair (and session token); the profile the URL names;
+// AWS_ACCESS_KEY_ID with AWS_SECRET_ACCESS_KEY (and AWS_SESSION_TOKEN); the profile that
+// AWS_PROFILE names, else "default". Profiles come from the AWS shared files and may hold
+// static keys, a credential process, a role to assume or single sign-on.
 class CredentialsResolver {
 public:
     // What the pasted URL says about the keys.
@@ -23,7 +27,8 @@ public:
         std::optional<QString> sessionToken;
         std::optional<QString> profile;
     };
-    // The keys, and the region to use when the URL's host names none.
+    // The keys, and the region to use when the URL's host names none: AWS_REGION, else
+    // AWS_DEFAULT_REGION, else the region of the URL's profile, AWS_PROFILE's or "default".
     struct Resolution {
         AWSCredentials credentials;
         std::optional<QString> region;
@@ -31,7 +36,8 @@ public:
     using Completion = std::function<void(const std::variant<Resolution, Alert> &)>;
 
     // `completion` runs once, later, on the main thread, with the keys or the alert that says
-    // why there are none. The work in flight, if any, is returned for cancelling.
+    // why there are none. The work in flight, if any, is returned for cancelling; after a
+    // cancel the completion still comes, soon.
     static QPointer<Cancellable> resolve(
         const Query &query, URLSession &session, DesktopServices &desktop, Completion completion);
 };

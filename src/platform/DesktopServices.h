@@ -18,6 +18,8 @@ class DesktopServices {
 public:
     // Absent when the URL was handed on; otherwise why nothing could open it.
     using OpenAnswer = std::function<void(const std::optional<QString> &problem)>;
+    // The text the user entered; absent when they declined or nobody can be asked.
+    using TextAnswer = std::function<void(const std::optional<QString> &text)>;
 
     virtual ~DesktopServices() = default;
 
@@ -28,4 +30,7 @@ public:
     virtual void showAlertSheet(const QString &messageText, const QString &informativeText) = 0;
     // The busy state: the connect button disabled and the progress indicator running.
     virtual void setBusy(bool busy) = 0;
+    // Asks the user for a short text, such as an MFA code, without blocking the event loop;
+    // `answered` runs once, on the main thread (possibly before askForText returns).
+    virtual void askForText(const QString &prompt, TextAnswer answered) = 0;
 };

@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QDesktopServices>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -51,4 +52,16 @@ void QtDesktopServices::setBusy(bool busy)
     // The indicator is an indeterminate bar (range 0..0), hidden while stopped.
     if (m_progressIndicator)
         m_progressIndicator->setVisible(busy);
+}
+
+void QtDesktopServices::askForText(const QString &prompt, TextAnswer answered)
+{
+    auto *dialog = new QInputDialog(m_window);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setInputMode(QInputDialog::TextInput);
+    dialog->setLabelText(prompt);
+    QObject::connect(dialog, &QDialog::finished, dialog, [dialog, answered](int result) {
+        answered(result == QDialog::Accepted ? std::optional(dialog->textValue()) : std::nullopt);
+    });
+    dialog->open();
 }

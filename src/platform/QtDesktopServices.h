@@ -9,8 +9,8 @@ class QProgressBar;
 class QWidget;
 
 // The desktop services over Qt Widgets: the desktop's opener, a window-modal message box as
-// the alert sheet, and the window's connect button and busy indicator, which belong to the
-// window and are held weakly.
+// the alert sheet, a window-modal input dialog for a question, and the window's connect
+// button and busy indicator, which belong to the window and are held weakly.
 class QtDesktopServices : public DesktopServices {
 public:
     QtDesktopServices(
@@ -19,6 +19,7 @@ public:
     void openURL(const QUrl &url, OpenAnswer answered) override;
     void showAlertSheet(const QString &messageText, const QString &informativeText) override;
     void setBusy(bool busy) override;
+    void askForText(const QString &prompt, TextAnswer answered) override;
 
 private:
     QPointer<QWidget> m_window;

@@ -92,6 +92,38 @@ private Q_SLOTS:
         QCOMPARE(m_endpoint.server.requests().size(), 2);
     }
 
+    // A slow credential process runs while the window stays responsive; Cancel kills it.
+    void shouldStayResponsiveDuringACredentialProcess()
+    {
+        const QTemporaryDir home;
+        const QString started = home.filePath(u"started"_s);
+        QFile config(home.filePath(u"config"_s));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write("[profile slow]\ncredential_process = /bin/sh -c '/bin/touch \"$0\"; exec "
+                     "/bin/sleep 300' "
+            + started.toUtf8() + '\n');
+        config.close();
+        const ScopedEnv configFile("AWS_CONFIG_FILE", config.fileName().toUtf8());
+        const ScopedEnv credentialsFile(
+            "AWS_SHARED_CREDENTIALS_FILE", home.filePath(u"none"_s).toUtf8());
+        m_window.urlField()->setText(CredentialsEndpoint::iamURL(u"Profile=slow"_s));
+        QElapsedTimer sinceTick;
+        qint64 longestStall = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, this,
+            [&] { longestStall = std::max(longestStall, sinceTick.restart()); });
+        ticker.start(10);
+        sinceTick.start();
+        QTest::mouseClick(m_window.connectButton(), Qt::LeftButton);
+        QTRY_VERIFY(QFile::exists(started));
+        QTest::qWait(200);
+        QVERIFY(isBusy());
+        QVERIFY2(longestStall < 2000, qPrintable(QString::number(longestStall)));
+        QTest::mouseClick(m_window.cancelButton(), Qt::LeftButton);
+        dismissAlertSheet(u"The request was cancelled.\n"_s);
+        QVERIFY(isIdle());
+    }
+
     // The real xdg-open in a desktop of its own (see tests/e2e/lib.sh, e2e_xdg_home): with no
     // handler, the alert; with the desktop entry that comes with iamlink, whose iamlink-psql
     // here records its URL, the hand-off.

@@ -2,10 +2,18 @@
 """A loopback stand-in for the AWS endpoints iamlink calls, refusing what AWS refuses.
 
 Redshift's query API (POST /, parameters in the query, Action last): GetClusterCredentials
-for the expected ClusterIdentifier and DbUser. Every request must carry an AWS Signature
-Version 4 Authorization header for the expected access key, region and service, whose
-signature botocore recomputes at the request's own X-Amz-Date. Anything else gets the error
-document the service sends (403 for signature faults, else 400).
+for the expected ClusterIdentifier and DbUser. STS AssumeRole (POST / with a form body) and
+the SSO portal's GetRoleCredentials (GET /federation/credentials with a bearer token) hand out
+temporary keys that later requests may sign with. Every signed request must carry an AWS
+Signature Version 4 Authorization header for a known access key (and its session token, if it
+has one), the expected region and service, whose signature botocore recomputes at the
+request's own X-Amz-Date. Anything else gets the error document the service sends (403 for
+signature faults, else 400).
+
+The known keys: the configured one, or those in the file E2E_KEYS_FILE, re-read for each
+request, as `aws configure export-credentials --format process` writes them (plus "Services",
+by default Redshift only), and those handed out. AssumeRole for a role whose ARN holds "mfa"
+wants the TokenCode E2E_MFA_CODE; the SSO portal the bearer token E2E_SSO_TOKEN.
 
 The port is chosen by the kernel and written to --port-file once the socket listens. The
 secret key and the password to hand out come from the environment, not the command line.
@@ -15,7 +23,9 @@ Each request leaves one line in --log: the status and the action or error code, 
 import argparse
 import hmac
 import http.server
+import json
 import os
+import secrets
 import urllib.parse
 from xml.sax.saxutils import escape
 
@@ -48,6 +58,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         body = self.rfile.read(length) if length > 0 else b""
         try:
             split = urllib.parse.urlsplit(self.path)
+            if self.command == "GET" and split.path == "/federation/credentials":
+                return self.reply(200, get_role_credentials(self, split), "GetRoleCredentials")
+            if self.command == "POST" and body.startswith(b"Action=AssumeRole&"):
+                return self.reply(200, assume_role(self, body), "AssumeRole")
             if self.command != "POST" or split.path != "/":
                 raise Refusal(400, "InvalidAction", "Only POST / is answered here.")
             try:
@@ -70,20 +84,25 @@ class Handler(http.server.BaseHTTPRequestHandler):
                        f"<Code>{escape(refusal.code)}</Code><Message>{escape(refusal.message)}"
                        "</Message></Error><RequestId>0</RequestId></ErrorResponse>", refusal.code)
 
-    def verify_signature(self, service, path, items, body):
+    def verify_signature(self, service, path, items, body, region=None):
         options = self.server.options
         algorithm, _, rest = self.headers.get("Authorization", "").partition(" ")
         if algorithm != "AWS4-HMAC-SHA256":
             raise Refusal(403, "MissingAuthenticationToken", "No AWS4-HMAC-SHA256 signature.")
         fields = dict(part.strip().partition("=")[::2] for part in rest.split(","))
         credential = fields.get("Credential", "").split("/")
-        if credential[:1] + credential[2:] != [options.access_key_id, options.region, service,
-                                               "aws4_request"]:
+        key, region = known_keys(self.server).get(credential[0], {}), region or options.region
+        if (credential[2:] != [region, service, "aws4_request"] or not key
+                or service not in key.get("services", [service])):
             raise Refusal(403, "InvalidClientTokenId", "The credential scope is not the expected one.")
+        if self.headers.get("X-Amz-Security-Token") != key.get("token"):
+            raise Refusal(403, "InvalidClientTokenId", "The security token is not the expected one.")
         amz_date = self.headers.get("X-Amz-Date", "")
         signed = fields.get("SignedHeaders", "").split(";")
         if not amz_date.startswith(credential[1]) or not {"host", "x-amz-date"} <= set(signed):
             raise Refusal(403, "IncompleteSignature", "Host and X-Amz-Date must be signed.")
+        if key.get("token") and "x-amz-security-token" not in signed:
+            raise Refusal(403, "IncompleteSignature", "The security token must be signed.")
         if any(self.headers.get(name) is None for name in signed):
             raise Refusal(403, "IncompleteSignature", "A signed header is missing.")
         # botocore signs what arrived, at the time it names, so any difference is the client's.
@@ -93,8 +112,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             headers=headers, data=body)
         request.context["timestamp"] = amz_date
         signer = botocore.auth.SigV4Auth(
-            botocore.credentials.Credentials(options.access_key_id, self.server.secret_key),
-            service, options.region)
+            botocore.credentials.Credentials(credential[0], key["secret"], key.get("token")),
+            service, region)
         expected = signer.signature(
             signer.string_to_sign(request, signer.canonical_request(request)), request)
         if not hmac.compare_digest(expected, fields.get("Signature", "")):
@@ -128,6 +147,54 @@ def get_cluster_credentials(options, query):
 ACTIONS = {"GetClusterCredentials": get_cluster_credentials}
 
 
+def known_keys(server):
+    path = os.environ.get("E2E_KEYS_FILE")
+    if path:
+        with open(path, encoding="utf-8") as file:
+            exported = json.load(file)
+        keys = {exported["AccessKeyId"]: {"secret": exported["SecretAccessKey"],
+                                          "token": exported.get("SessionToken") or None,
+                                          "services": exported.get("Services", ["redshift"])}}
+    else:
+        keys = {server.options.access_key_id: {"secret": server.secret_key}}
+    return {**keys, **server.issued}
+
+
+def issue(server):
+    """New temporary keys, good for every service from now on."""
+    key = "ASIA" + secrets.token_hex(8).upper()
+    server.issued[key] = {"secret": secrets.token_urlsafe(30), "token": secrets.token_urlsafe(60)}
+    return key, server.issued[key]
+
+
+def assume_role(handler, body):
+    handler.verify_signature("sts", "/", [], body, "us-east-1")
+    query = dict(urllib.parse.parse_qsl(body.decode("utf-8"), keep_blank_values=True))
+    if query.get("Version") != "2011-06-15" or not query.get("RoleSessionName") or \
+            not query.get("RoleArn", "").startswith("arn:aws:iam::"):
+        raise Refusal(400, "ValidationError", "Version, RoleArn and RoleSessionName are required.")
+    if "mfa" in query["RoleArn"] and (not query.get("SerialNumber") or
+                                      query.get("TokenCode") != os.environ.get("E2E_MFA_CODE")):
+        raise Refusal(403, "AccessDenied", "MultiFactorAuthentication failed.")
+    key, issued = issue(handler.server)
+    return ('<AssumeRoleResponse xmlns="https://sts.amazonaws.com/doc/2011-06-15/">'
+            f"<AssumeRoleResult><Credentials><AccessKeyId>{key}</AccessKeyId><SecretAccessKey>"
+            f"{issued['secret']}</SecretAccessKey><SessionToken>{issued['token']}</SessionToken>"
+            "<Expiration>2030-01-01T00:00:00Z</Expiration></Credentials></AssumeRoleResult>"
+            "</AssumeRoleResponse>")
+
+
+def get_role_credentials(handler, split):
+    query = dict(urllib.parse.parse_qsl(split.query))
+    if handler.headers.get("x-amz-sso_bearer_token") != os.environ.get("E2E_SSO_TOKEN", "") or \
+            not query.get("role_name") or not query.get("account_id"):
+        raise Refusal(401, "UnauthorizedException", "Session token not found or invalid")
+    key, issued = issue(handler.server)
+    return json.dumps({"roleCredentials": {"accessKeyId": key, "secretAccessKey": issued["secret"],
+                                           "sessionToken": issued["token"],
+                                           "expiration": 1893456000000}})
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--port-file", required=True)
@@ -140,6 +207,7 @@ def main():
     server.daemon_threads = True
     server.options = parser.parse_args()
     server.secret_key = os.environ["E2E_SECRET_ACCESS_KEY"]
+    server.issued = {}
     # Written beside and renamed, so that a reader never sees a half-written port.
     with open(server.options.port_file + ".part", "w", encoding="ascii") as out:
         out.write(f"{server.server_address[1]}\n")

@@ -5,8 +5,8 @@
 #include <QStringList>
 
 // Records what the connect flow asks of the desktop, in order, as short texts:
-// "open <url as sent>", "alert <message>|<informative>", "busy on", "busy off". An opened
-// URL is answered at once with `openProblem`.
+// "open <url as sent>", "alert <message>|<informative>", "busy on", "busy off", "ask <prompt>".
+// An opened URL is answered at once with `openProblem`, a question with `textAnswer`.
 class RecordingDesktopServices : public DesktopServices {
 public:
     void openURL(const QUrl &url, OpenAnswer answered) override
@@ -23,6 +23,13 @@ public:
         events.append(busy ? QStringLiteral("busy on") : QStringLiteral("busy off"));
     }
 
+    void askForText(const QString &prompt, TextAnswer answered) override
+    {
+        events.append(QStringLiteral("ask ") + prompt);
+        answered(textAnswer);
+    }
+
     QStringList events;
     std::optional<QString> openProblem;
+    std::optional<QString> textAnswer;
 };

@@ -1,0 +1,139 @@
+#include "AssumeRoleCredentialsSource.h"
+
+#include "AWSEndpoint.h"
+#include "AWSRequest.h"
+#include "AWSURLRequestSigner.h"
+#include "AWSXMLReply.h"
+#include "DisplayedText.h"
+#include "URLQueryItem.h"
+
+#include <QDateTime>
+
+AssumeRoleCredentialsSource::AssumeRoleCredentialsSource(URLSession &session,
+    DesktopServices &desktop,
+    std::unique_ptr<CredentialsSource> source,
+    Role role)
+    : m_session(session)
+    , m_desktop(desktop)
+    , m_source(std::move(source))
+    , m_role(std::move(role))
+{
+}
+
+void AssumeRoleCredentialsSource::start()
+{
+    m_source->fetch([this](const Result &result) { sourceFinished(result); });
+}
+
+void AssumeRoleCredentialsSource::cancel()
+{
+    m_cancelled = true;
+    m_source->cancel();
+    if (m_task)
+        m_task->cancel();
+    // The question may stay open: its answer is then ignored.
+    if (m_asking)
+        finishLater(cancelledAlert());
+}
+
+void AssumeRoleCredentialsSource::sourceFinished(const Result &result)
+{
+    if (m_cancelled)
+        return finish(cancelledAlert());
+    const auto *credentials = std::get_if<AWSCredentials>(&result);
+    if (!credentials)
+        return finish(result);
+    if (!m_role.mfaSerial)
+        return send(*credentials, std::nullopt);
+    m_asking = true;
+    m_desktop.askForText(QStringLiteral("Enter MFA code for %1:").arg(*m_role.mfaSerial),
+        [self = QPointer(this), credentials = *credentials](const std::optional<QString> &code) {
+            if (!self || self->m_cancelled)
+                return;
+            self->m_asking = false;
+            if (code && !code->isEmpty())
+                return self->send(credentials, code);
+            self->finishLater(Alert { QStringLiteral("No MFA code"),
+                QStringLiteral("The profile \"%1\" assumes its role with the MFA device %2, "
+                               "and no code was entered.")
+                    .arg(displayedText(self->m_role.profile),
+                        displayedText(*self->m_role.mfaSerial)) });
+        });
+}
+
+void AssumeRoleCredentialsSource::send(
+    const AWSCredentials &credentials, const std::optional<QString> &tokenCode)
+{
+    m_task = AWSRequest::send<Result>(
+        m_session, request(credentials, tokenCode),
+        [profile = m_role.profile](const std::optional<QByteArray> &body,
+            const std::optional<TransportError> &transportError) {
+            return reply(profile, body, transportError);
+        },
+        [self = QPointer(this)](const Result &result) {
+            if (self)
+                self->finish(self->m_cancelled ? cancelledAlert() : result);
+        });
+}
+
+std::variant<URLRequest, TransportError> AssumeRoleCredentialsSource::request(
+    const AWSCredentials &credentials, const std::optional<QString> &tokenCode) const
+{
+    auto endpoint = AWSEndpoint("AWS_ENDPOINT_URL_STS", QStringLiteral("sts")).url(m_role.region);
+    if (const TransportError *problem = std::get_if<TransportError>(&endpoint))
+        return *problem;
+    QUrl url = std::get<QUrl>(std::move(endpoint));
+    url.setPath(QStringLiteral("/"));
+
+    URLQueryItems items { { QStringLiteral("Action"), QStringLiteral("AssumeRole") },
+        { QStringLiteral("Version"), QStringLiteral("2011-06-15") },
+        { QStringLiteral("RoleArn"), m_role.roleArn },
+        { QStringLiteral("RoleSessionName"),
+            m_role.roleSessionName.value_or(
+                QStringLiteral("iamlink-%1").arg(QDateTime::currentSecsSinceEpoch())) } };
+    // As the AWS CLI does, a duration that is no number is left out.
+    bool isNumber = false;
+    if (m_role.durationSeconds && (m_role.durationSeconds->toInt(&isNumber), isNumber))
+        items.append({ QStringLiteral("DurationSeconds"), *m_role.durationSeconds });
+    if (m_role.externalId)
+        items.append({ QStringLiteral("ExternalId"), *m_role.externalId });
+    if (m_role.mfaSerial && tokenCode) {
+        items.append({ QStringLiteral("SerialNumber"), *m_role.mfaSerial });
+        items.append({ QStringLiteral("TokenCode"), *tokenCode });
+    }
+    URLRequest request(url);
+    request.method = QStringLiteral("POST");
+    request.body = encodedQuery(items);
+    request.addValue(QStringLiteral("application/x-www-form-urlencoded; charset=utf-8"),
+        QStringLiteral("Content-Type"));
+    const AWSURLRequestSigner signer(QStringLiteral("sts"), m_role.region, credentials.accessKeyId,
+        credentials.secretAccessKey, credentials.sessionToken.value_or(QString()));
+    auto signedRequest = signer.sign(request);
+    if (const SigningError *error = std::get_if<SigningError>(&signedRequest))
+        return TransportError { TransportError::Kind::Configuration, error->description };
+    return std::get<URLRequest>(std::move(signedRequest));
+}
+
+CredentialsSource::Result AssumeRoleCredentialsSource::reply(const QString &profile,
+    const std::optional<QByteArray> &body,
+    const std::optional<TransportError> &transportError)
+{
+    const AWSXMLReply xml = AWSXMLReply::read(body.value_or(QByteArray()));
+    const auto keyId = xml.completeContents(QStringLiteral("AccessKeyId"));
+    const auto secret = xml.completeContents(QStringLiteral("SecretAccessKey"));
+    const auto token = xml.completeContents(QStringLiteral("SessionToken"));
+    if (!transportError && keyId && secret && token && !keyId->isEmpty() && !secret->isEmpty())
+        return AWSCredentials { *keyId, *secret, token->isEmpty() ? std::nullopt : token };
+
+    QString why;
+    if (transportError)
+        why = displayedText(transportError->description);
+    else if (const auto message = xml.contents(QStringLiteral("Message")))
+        why = displayedText(xml.contents(QStringLiteral("Code")).value_or(QString())
+            + QStringLiteral(": ") + *message);
+    else
+        why = QStringLiteral("The reply holds no credentials.");
+    return Alert { QStringLiteral("Failed to get credentials from AWS"),
+        QStringLiteral("STS AssumeRole for the profile \"%1\" failed.\n%2")
+            .arg(displayedText(profile), why) };
+}

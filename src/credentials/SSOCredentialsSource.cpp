@@ -1,0 +1,114 @@
+#include "SSOCredentialsSource.h"
+
+#include "AWSEndpoint.h"
+#include "AWSRequest.h"
+#include "DisplayedText.h"
+#include "URLQueryItem.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+SSOCredentialsSource::SSOCredentialsSource(URLSession &session, Role role)
+    : m_session(session)
+    , m_role(std::move(role))
+{
+}
+
+void SSOCredentialsSource::start()
+{
+    const std::optional<QString> token = cachedToken();
+    if (!token) {
+        finishLater(Alert { QStringLiteral("AWS SSO login needed"),
+            QStringLiteral("The profile \"%1\" signs in through AWS IAM Identity Center, and "
+                           "%2 holds no token for it that is still valid. Run:\n"
+                           "aws sso login --profile %1")
+                .arg(displayedText(m_role.profile),
+                    displayedText(QDir::homePath() + QStringLiteral("/.aws/sso/cache"))) });
+        return;
+    }
+    m_task = AWSRequest::send<Result>(
+        m_session, request(*token),
+        [profile = m_role.profile](const std::optional<QByteArray> &body,
+            const std::optional<TransportError> &transportError) {
+            return reply(profile, body, transportError);
+        },
+        [self = QPointer(this)](const Result &result) {
+            if (self)
+                self->finish(self->m_cancelled ? cancelledAlert() : result);
+        });
+}
+
+void SSOCredentialsSource::cancel()
+{
+    m_cancelled = true;
+    if (m_task)
+        m_task->cancel();
+}
+
+std::optional<QString> SSOCredentialsSource::cachedToken() const
+{
+    // Named as the AWS CLI names it: the SHA-1 of the session's name, or of the start URL.
+    const QByteArray key = m_role.sessionName.value_or(m_role.startURL).toUtf8();
+    QFile file(QDir::homePath() + QStringLiteral("/.aws/sso/cache/")
+        + QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex())
+        + QStringLiteral(".json"));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QJsonObject cached = QJsonDocument::fromJson(file.read(1024 * 1024)).object();
+    const QString token = cached[u"accessToken"].toString();
+    QString expiresAt = cached[u"expiresAt"].toString();
+    // Older caches write "...UTC" where ISO 8601 has "Z".
+    if (expiresAt.endsWith(u"UTC"))
+        expiresAt.replace(expiresAt.size() - 3, 3, QStringLiteral("Z"));
+    const QDateTime expiry = QDateTime::fromString(expiresAt, Qt::ISODateWithMs);
+    if (token.isEmpty() || !expiry.isValid() || expiry <= QDateTime::currentDateTimeUtc())
+        return std::nullopt;
+    return token;
+}
+
+std::variant<URLRequest, TransportError> SSOCredentialsSource::request(
+    const QString &accessToken) const
+{
+    auto endpoint
+        = AWSEndpoint("AWS_ENDPOINT_URL_SSO", QStringLiteral("portal.sso")).url(m_role.region);
+    if (const TransportError *problem = std::get_if<TransportError>(&endpoint))
+        return *problem;
+    QUrl url = std::get<QUrl>(std::move(endpoint));
+    url.setPath(QStringLiteral("/federation/credentials"));
+    setQueryItems(url,
+        { { QStringLiteral("role_name"), m_role.roleName },
+            { QStringLiteral("account_id"), m_role.accountId } });
+    URLRequest request(url);
+    request.method = QStringLiteral("GET");
+    request.addValue(accessToken, QStringLiteral("x-amz-sso_bearer_token"));
+    return request;
+}
+
+CredentialsSource::Result SSOCredentialsSource::reply(const QString &profile,
+    const std::optional<QByteArray> &body,
+    const std::optional<TransportError> &transportError)
+{
+    const QJsonObject object = QJsonDocument::fromJson(body.value_or(QByteArray())).object();
+    const QJsonObject role = object[u"roleCredentials"].toObject();
+    const QString keyId = role[u"accessKeyId"].toString();
+    const QString secret = role[u"secretAccessKey"].toString();
+    const QString token = role[u"sessionToken"].toString();
+    if (!transportError && !keyId.isEmpty() && !secret.isEmpty())
+        return AWSCredentials { keyId, secret,
+            token.isEmpty() ? std::nullopt : std::optional(token) };
+
+    QString why = QStringLiteral("The reply holds no credentials.");
+    if (transportError)
+        why = displayedText(transportError->description);
+    else if (object[u"message"].isString())
+        why = displayedText(object[u"message"].toString());
+    else if (object[u"Message"].isString())
+        why = displayedText(object[u"Message"].toString());
+    return Alert { QStringLiteral("Failed to get credentials from AWS"),
+        QStringLiteral("AWS SSO GetRoleCredentials for the profile \"%1\" failed.\n%2")
+            .arg(displayedText(profile), why) };
+}
