@@ -49,16 +49,20 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral(
         "Turns a Redshift IAM URL such as\n"
         "  jdbc:redshift:iam://examplecluster.abc123.us-west-2.redshift.amazonaws.com:5439/dev"
-        "?AccessKeyID=...&SecretAccessKey=...&DbUser=...\n"
-        "into a postgres:// URL with temporary credentials from GetClusterCredentials and\n"
-        "opens it with the desktop's handler; any other URL is opened as given, less a\n"
-        "leading jdbc:. Without URL, or with -, the URL is read from standard input, so\n"
-        "that the secret key stays out of process lists and shell history.\n"
+        "?DbUser=...\n"
+        "into a postgres:// URL with temporary credentials from Redshift and opens it with\n"
+        "the desktop's handler; any other URL is opened as given, less a leading jdbc:.\n"
+        "Without URL, or with -, the URL is read from standard input, so that keys in it\n"
+        "stay out of process lists and shell history.\n"
+        "\n"
+        "AWS keys come from the URL (AccessKeyID, SecretAccessKey, SessionToken), a Profile\n"
+        "item, AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY, else the AWS_PROFILE or default\n"
+        "profile of the AWS CLI's files, as the AWS CLI finds them.\n"
         "\n"
         "Exit status: 0 done, 1 an alert (printed on standard error), 2 bad usage.\n"
-        "Environment: AWS_ENDPOINT_URL_REDSHIFT or AWS_ENDPOINT_URL replaces the regional\n"
-        "endpoint; AWS_CA_BUNDLE adds trusted certificates; http_proxy, https_proxy and\n"
-        "no_proxy are honoured."));
+        "Environment: besides the AWS CLI's key, profile and region variables,\n"
+        "AWS_ENDPOINT_URL_<SERVICE> or AWS_ENDPOINT_URL replaces an endpoint; AWS_CA_BUNDLE\n"
+        "adds trusted certificates; http_proxy, https_proxy and no_proxy are honoured."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption printOption(QStringLiteral("print"),
