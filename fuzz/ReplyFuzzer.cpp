@@ -1,6 +1,10 @@
-// Feeds arbitrary bytes to the credentials reply reader and the result extraction: whatever
-// a server or proxy answers must end in a result, never a crash, a hang or unbounded memory.
+// Feeds arbitrary bytes to every reply reader (the XML of GetClusterCredentials and
+// DescribeClusters, the JSON of Redshift Serverless): whatever a server or proxy answers
+// must end in a result, never a crash, a hang or unbounded memory.
+#include "FuzzInput.h"
 #include "RedshiftCredentialsRequest.h"
+#include "RedshiftDescribeClustersRequest.h"
+#include "RedshiftServerlessCredentialsRequest.h"
 
 #include <QByteArray>
 
@@ -9,7 +13,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    RedshiftCredentialsRequest::credentialsResult(
-        QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)), std::nullopt);
+    const QByteArray body(reinterpret_cast<const char *>(data), qsizetype(size));
+    RedshiftCredentialsRequest::credentialsResult(body, std::nullopt);
+    RedshiftDescribeClustersRequest::endpointResult(body, std::nullopt);
+    const CredentialsResult serverless
+        = RedshiftServerlessCredentialsRequest::credentialsResult(body, std::nullopt);
+    // A JSON reader keeps no partial document: nothing comes of a body cut short.
+    check(!serverless.isSuccess() || body.trimmed().endsWith('}'));
     return 0;
 }

@@ -3,7 +3,11 @@
 #include "DesktopServices.h"
 #include "DisplayedText.h"
 #include "RedshiftCredentialsRequest.h"
+#include "RedshiftDescribeClustersRequest.h"
+#include "RedshiftServerlessCredentialsRequest.h"
 #include "URLSessionTask.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -16,6 +20,34 @@ const QString failureMessage = QStringLiteral("Failed to get credentials from AW
 bool hasPrefixIgnoringCase(const QString &text, const QString &prefix)
 {
     return text.left(prefix.size()).toLower() == prefix;
+}
+
+// What a step that ends after cancel() hands on instead of starting the next.
+CredentialsResult cancellation()
+{
+    return { {}, {}, {},
+        TransportError {
+            TransportError::Kind::Cancelled, QStringLiteral("The request was cancelled.") } };
+}
+
+// A call signed with `credentials` in `region`.
+template <class Call>
+std::shared_ptr<Call> signedCall(const AWSCredentials &credentials, const QString &region)
+{
+    const std::shared_ptr<Call> call = Call::create();
+    call->accessKeyID = credentials.accessKeyId;
+    call->secretAccessKey = credentials.secretAccessKey;
+    call->sessionToken = credentials.sessionToken;
+    call->awsRegion = region;
+    return call;
+}
+
+// The value of the last item named `name`, absent when that item has none.
+std::optional<QString> lastValue(const URLQueryItems &items, const QString &name)
+{
+    const auto item = std::find_if(items.crbegin(), items.crend(),
+        [&name](const URLQueryItem &candidate) { return candidate.name == name; });
+    return item == items.crend() ? std::nullopt : item->value;
 }
 
 } // namespace
@@ -85,10 +117,7 @@ void ConnectFlow::requestCredentials(
     const RedshiftIAMURL &url, const std::variant<CredentialsResolver::Resolution, Alert> &resolved)
 {
     if (m_cancelled) {
-        completeConnection({ {}, {}, {},
-                               TransportError { TransportError::Kind::Cancelled,
-                                   QStringLiteral("The request was cancelled.") } },
-            url.connectionURL);
+        completeConnection(cancellation(), url.connectionURL);
         return;
     }
     if (const Alert *alert = std::get_if<Alert>(&resolved)) {
@@ -105,19 +134,92 @@ void ConnectFlow::requestCredentials(
         return;
     }
 
-    const std::shared_ptr<RedshiftCredentialsRequest> request
-        = RedshiftCredentialsRequest::create();
-    request->accessKeyID = resolution.credentials.accessKeyId;
-    request->secretAccessKey = resolution.credentials.secretAccessKey;
-    request->sessionToken = resolution.credentials.sessionToken;
+    if (url.workgroupName)
+        requestServerlessCredentials(url, resolution.credentials, *region);
+    else if (url.describeCluster)
+        describeCluster(url, resolution.credentials, *region);
+    else
+        requestClusterCredentials(url, resolution.credentials, *region);
+}
+
+void ConnectFlow::requestClusterCredentials(
+    const RedshiftIAMURL &url, const AWSCredentials &credentials, const QString &region)
+{
+    const auto request = signedCall<RedshiftCredentialsRequest>(credentials, region);
     request->parameters = url.parameters;
-    request->awsRegion = region;
     const QPointer<ConnectFlow> self(this);
     lastTask = sendCredentialsRequest(
         request, [self, connectionURL = url.connectionURL](const CredentialsResult &result) {
             if (self)
                 self->completeConnection(result, connectionURL);
         });
+}
+
+void ConnectFlow::requestServerlessCredentials(
+    const RedshiftIAMURL &url, const AWSCredentials &credentials, const QString &region)
+{
+    const auto request = signedCall<RedshiftServerlessCredentialsRequest>(credentials, region);
+    request->workgroupName = *url.workgroupName;
+    // The database user follows from the keys: DbUser, AutoCreate and DbGroups are not sent.
+    request->dbName = lastValue(url.parameters, QStringLiteral("DbName"));
+    const QString database = url.connectionURL.path(QUrl::FullyDecoded).section(u'/', 1, 1);
+    if (!request->dbName && !database.isEmpty())
+        request->dbName = database;
+    request->durationSeconds = lastValue(url.parameters, QStringLiteral("DurationSeconds"));
+    const QPointer<ConnectFlow> self(this);
+    lastTask = sendServerlessCredentialsRequest(
+        request, [self, connectionURL = url.connectionURL](const CredentialsResult &result) {
+            if (self)
+                self->completeConnection(result, connectionURL);
+        });
+}
+
+void ConnectFlow::describeCluster(
+    const RedshiftIAMURL &url, const AWSCredentials &credentials, const QString &region)
+{
+    const auto request = signedCall<RedshiftDescribeClustersRequest>(credentials, region);
+    request->clusterIdentifier = lastValue(url.parameters, QStringLiteral("ClusterIdentifier"));
+    const QPointer<ConnectFlow> self(this);
+    lastTask = sendDescribeClustersRequest(
+        request, [self, url, credentials, region](const ClusterEndpointResult &result) {
+            if (self)
+                self->describedCluster(result, url, credentials, region);
+        });
+}
+
+void ConnectFlow::describedCluster(const ClusterEndpointResult &result,
+    RedshiftIAMURL url,
+    const AWSCredentials &credentials,
+    const QString &region)
+{
+    if (m_cancelled) {
+        completeConnection(cancellation(), url.connectionURL);
+        return;
+    }
+    if (result.hasEndpoint()) {
+        url.connectionURL.setHost(*result.address);
+        url.connectionURL.setPort(*result.port);
+        if (url.connectionURL.isValid() && !url.connectionURL.host().isEmpty()) {
+            requestClusterCredentials(url, credentials, region);
+            return;
+        }
+        setBusy(false);
+        showFailure(std::nullopt,
+            QStringLiteral("The cluster's endpoint is no host name: %1").arg(*result.address));
+        return;
+    }
+    setBusy(false);
+    // The reply described the cluster, but one still being created has no endpoint yet.
+    if (result.clusterStatus) {
+        showAlertSheet({ QStringLiteral("The cluster has no endpoint yet"),
+            QStringLiteral("The cluster %1 (status: %2) cannot be reached yet. Connect once it "
+                           "is available.")
+                .arg(displayedText(lastValue(url.parameters, QStringLiteral("ClusterIdentifier"))
+                                       .value_or(QString())),
+                    displayedText(*result.clusterStatus)) });
+        return;
+    }
+    showFailure(result.transportError, result.errorMessage);
 }
 
 void ConnectFlow::completeConnection(const CredentialsResult &result, QUrl connectionURL)
@@ -136,12 +238,18 @@ void ConnectFlow::completeConnection(const CredentialsResult &result, QUrl conne
             return;
         }
     }
+    showFailure(result.transportError, result.errorMessage);
+}
+
+void ConnectFlow::showFailure(
+    const std::optional<TransportError> &transportError, const std::optional<QString> &message)
+{
     // What the service or the network said is shown as text that cannot drive a terminal.
     QString informativeText;
-    if (result.transportError)
-        informativeText += displayedText(result.transportError->description) + u'\n';
-    if (result.errorMessage)
-        informativeText += displayedText(*result.errorMessage) + u'\n';
+    if (transportError)
+        informativeText += displayedText(transportError->description) + u'\n';
+    if (message)
+        informativeText += displayedText(*message) + u'\n';
     showAlertSheet({ failureMessage, informativeText });
 }
 
@@ -177,6 +285,20 @@ void ConnectFlow::showAlertSheet(const Alert &alert)
 QPointer<Cancellable> ConnectFlow::sendCredentialsRequest(
     const std::shared_ptr<RedshiftCredentialsRequest> &request,
     std::function<void(const CredentialsResult &)> completion)
+{
+    return request->start(m_session, std::move(completion)).data();
+}
+
+QPointer<Cancellable> ConnectFlow::sendServerlessCredentialsRequest(
+    const std::shared_ptr<RedshiftServerlessCredentialsRequest> &request,
+    std::function<void(const CredentialsResult &)> completion)
+{
+    return request->start(m_session, std::move(completion)).data();
+}
+
+QPointer<Cancellable> ConnectFlow::sendDescribeClustersRequest(
+    const std::shared_ptr<RedshiftDescribeClustersRequest> &request,
+    std::function<void(const ClusterEndpointResult &)> completion)
 {
     return request->start(m_session, std::move(completion)).data();
 }

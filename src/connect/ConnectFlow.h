@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Cancellable.h"
+#include "ClusterEndpointResult.h"
 #include "CredentialsResolver.h"
 #include "CredentialsResult.h"
 #include "RedshiftIAMURL.h"
@@ -17,11 +18,15 @@
 
 class DesktopServices;
 class RedshiftCredentialsRequest;
+class RedshiftDescribeClustersRequest;
+class RedshiftServerlessCredentialsRequest;
 
 // The connect flow shared by the window and the command line: classifies the pasted text,
 // opens ordinary URLs, and turns a Redshift IAM URL into temporary database credentials
-// (the AWS keys resolved, then the credentials call) and the postgres:// connection URL, or
-// shows why not. It knows the desktop only through DesktopServices, so it holds no widget.
+// (the AWS keys resolved, the cluster's endpoint asked for when the URL has none, then the
+// credentials call for the cluster or the serverless workgroup) and the postgres://
+// connection URL, or shows why not. It knows the desktop only through DesktopServices, so it holds
+// no widget.
 class ConnectFlow : public QObject {
     Q_OBJECT
 public:
@@ -38,19 +43,37 @@ Q_SIGNALS:
     void finished();
 
 protected:
-    // Sends the credentials call; its completion runs later on the main thread. Tests and
-    // fuzzing replace it to see what would be sent without any network.
+    // Each sends one call; its completion runs later on the main thread. Tests and fuzzing
+    // replace them to see what would be sent without any network.
     virtual QPointer<Cancellable> sendCredentialsRequest(
         const std::shared_ptr<RedshiftCredentialsRequest> &request,
         std::function<void(const CredentialsResult &)> completion);
+    virtual QPointer<Cancellable> sendServerlessCredentialsRequest(
+        const std::shared_ptr<RedshiftServerlessCredentialsRequest> &request,
+        std::function<void(const CredentialsResult &)> completion);
+    virtual QPointer<Cancellable> sendDescribeClustersRequest(
+        const std::shared_ptr<RedshiftDescribeClustersRequest> &request,
+        std::function<void(const ClusterEndpointResult &)> completion);
 
 private:
     void openRedshiftIAMURL(const QString &text);
     void requestCredentials(const RedshiftIAMURL &url,
         const std::variant<CredentialsResolver::Resolution, Alert> &resolved);
+    void requestClusterCredentials(
+        const RedshiftIAMURL &url, const AWSCredentials &credentials, const QString &region);
+    void requestServerlessCredentials(
+        const RedshiftIAMURL &url, const AWSCredentials &credentials, const QString &region);
+    void describeCluster(
+        const RedshiftIAMURL &url, const AWSCredentials &credentials, const QString &region);
+    void describedCluster(const ClusterEndpointResult &result,
+        RedshiftIAMURL url,
+        const AWSCredentials &credentials,
+        const QString &region);
     void completeConnection(const CredentialsResult &result, QUrl connectionURL);
     void open(const QUrl &url);
     void showAlertSheet(const Alert &alert);
+    void showFailure(
+        const std::optional<TransportError> &transportError, const std::optional<QString> &message);
     void setBusy(bool busy);
 
     DesktopServices &m_desktop;

@@ -10,22 +10,32 @@
 #include <variant>
 
 // A Redshift IAM URL taken apart: the postgres: connection URL it becomes (the items meant
-// for AWS removed), the parameters of the credentials call, the region its host names, and
-// what it says about the AWS keys.
+// for AWS removed), the parameters of the credentials call, the region, the workgroup or
+// cluster it names, and what it says about the AWS keys.
 class RedshiftIAMURL {
 public:
     // `text` begins with "redshift:iam:" in any letter case; a text that is no such URL
-    // gives the alert to show.
+    // gives the alert to show. Besides the URL form, JDBC's forms are read: a region where
+    // the port would be ("//<cluster id>:<region>/…"), and properties after ";" instead of
+    // "?", separated by ";" or "&", which become the connection URL's query.
     static std::variant<RedshiftIAMURL, Alert> parse(const QString &text);
 
     // True when `item` stays in the connection URL; false when it was taken into `url`.
     static bool sortQueryItem(const URLQueryItem &item, RedshiftIAMURL &url);
 
     QUrl connectionURL;
-    // The forwarded items in URL order, then the cluster identifier from the host and the
-    // database user from the user part, unless the query gave them.
+    // The forwarded items in URL order (a ClusterID item in any letter case as
+    // ClusterIdentifier), then the cluster identifier from the host and the database user
+    // from the user part, unless the query gave them.
     URLQueryItems parameters;
+    // The region in the host name, else the last Region item (any letter case).
     std::optional<QString> region;
+    // The Redshift Serverless workgroup: the last WorkgroupName item (any letter case), else
+    // the first label of a host in redshift-serverless.amazonaws.com(.cn). Absent for a cluster.
+    std::optional<QString> workgroupName;
+    // True when the host and the region were given as "<cluster id>:<region>": the host is
+    // no address, and DescribeClusters tells the connection URL's host and port.
+    bool describeCluster = false;
     // The key items of the query (any letter case), the last of each name.
     std::optional<QString> accessKeyID;
     std::optional<QString> secretAccessKey;

@@ -6,9 +6,10 @@
 
 #include <optional>
 
-// What one GetClusterCredentials exchange delivers. A success exactly when both dbUser and
-// dbPassword are present (an empty text counts as present); otherwise a failure, explained
-// by transportError's description and errorMessage, both, either or neither.
+// What one credentials exchange (GetClusterCredentials, or GetCredentials for a workgroup)
+// delivers. A success exactly when both dbUser and dbPassword are present (an empty text
+// counts as present); otherwise a failure, explained by transportError's description and
+// errorMessage, both, either or neither.
 struct CredentialsResult {
     std::optional<QString> dbUser;
     std::optional<QString> dbPassword;

@@ -1,8 +1,6 @@
 #include "RedshiftCredentialsRequest.h"
 
-#include "AWSEndpoint.h"
 #include "AWSRequest.h"
-#include "AWSURLRequestSigner.h"
 #include "AWSXMLReply.h"
 
 std::shared_ptr<RedshiftCredentialsRequest> RedshiftCredentialsRequest::create()
@@ -10,27 +8,9 @@ std::shared_ptr<RedshiftCredentialsRequest> RedshiftCredentialsRequest::create()
     return std::shared_ptr<RedshiftCredentialsRequest>(new RedshiftCredentialsRequest());
 }
 
-std::variant<URLRequest, TransportError> RedshiftCredentialsRequest::prepare()
+std::variant<URLRequest, TransportError> RedshiftCredentialsRequest::prepare() const
 {
-    const QString region = awsRegion.value_or(QString());
-    auto endpoint = AWSEndpoint("AWS_ENDPOINT_URL_REDSHIFT", serviceType).url(region);
-    if (const TransportError *problem = std::get_if<TransportError>(&endpoint))
-        return *problem;
-    QUrl url = std::get<QUrl>(std::move(endpoint));
-
-    parameters.removeIf([](const URLQueryItem &item) { return item.name == u"Action"; });
-    parameters.append({ QStringLiteral("Action"), QStringLiteral("GetClusterCredentials") });
-    setQueryItems(url, parameters);
-
-    URLRequest request(url);
-    request.method = QStringLiteral("POST");
-    const AWSURLRequestSigner signer(serviceType, region, accessKeyID.value_or(QString()),
-        secretAccessKey.value_or(QString()), sessionToken.value_or(QString()));
-    auto signedRequest
-        = signer.sign(request, signingTime.value_or(QDateTime::currentDateTimeUtc()));
-    if (const SigningError *error = std::get_if<SigningError>(&signedRequest))
-        return TransportError { TransportError::Kind::Configuration, error->description };
-    return std::get<URLRequest>(std::move(signedRequest));
+    return queryCall(QStringLiteral("GetClusterCredentials"), parameters);
 }
 
 QPointer<URLSessionTask> RedshiftCredentialsRequest::start(
@@ -49,9 +29,7 @@ CredentialsResult RedshiftCredentialsRequest::credentialsResult(
     // URL with it would only fail later.
     result.dbUser = reply.completeContents(QStringLiteral("DbUser"));
     result.dbPassword = reply.completeContents(QStringLiteral("DbPassword"));
-    result.errorMessage = reply.contents(QStringLiteral("Message"));
-    if (!result.errorMessage)
-        result.errorMessage = reply.contents(QStringLiteral("Error"));
+    result.errorMessage = errorMessage(reply);
     result.transportError = transportError;
     return result;
 }

@@ -1,14 +1,13 @@
 #pragma once
 
 #include "CredentialsResult.h"
+#include "RedshiftCall.h"
 #include "TransportError.h"
 #include "URLQueryItem.h"
 #include "URLRequest.h"
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QPointer>
-#include <QString>
 
 #include <functional>
 #include <memory>
@@ -22,22 +21,14 @@ class URLSessionTask;
 // (GetClusterCredentials): builds and signs the POST, sends it on the caller's session,
 // reads the XML reply off the main thread and delivers a CredentialsResult on the main
 // thread. Made with create(), filled by the caller, started once.
-class RedshiftCredentialsRequest {
+class RedshiftCredentialsRequest : public RedshiftCall {
 public:
     using Completion = std::function<void(const CredentialsResult &)>;
 
     static std::shared_ptr<RedshiftCredentialsRequest> create();
 
-    // Filled by the caller before start(); the request signs what it is given.
-    std::optional<QString> accessKeyID;
-    std::optional<QString> secretAccessKey;
-    // Temporary keys come with it; sent as X-Amz-Security-Token and signed.
-    std::optional<QString> sessionToken;
+    // Filled by the caller before start(), with the keys and region; sent in this order.
     URLQueryItems parameters;
-    const QString serviceType = QStringLiteral("redshift");
-    std::optional<QString> awsRegion;
-    // The instant to sign with; absent means the current time (tests fix it).
-    std::optional<QDateTime> signingTime;
 
     // Sends the call on `session` and returns its running task; `completion` runs exactly
     // once, later, on the main thread. When nothing can be sent (an unusable endpoint
@@ -45,9 +36,9 @@ public:
     // same.
     QPointer<URLSessionTask> start(URLSession &session, Completion completion);
 
-    // The signed POST that start() sends, or why it cannot be made. Replaces any "Action"
-    // item of `parameters` by Action=GetClusterCredentials, last.
-    std::variant<URLRequest, TransportError> prepare();
+    // The signed POST that start() sends, or why it cannot be made: `parameters` without
+    // their Version and Action items, then Version=2012-12-01 and Action=GetClusterCredentials.
+    std::variant<URLRequest, TransportError> prepare() const;
 
     // What a reply means, whatever its HTTP status: DbUser and DbPassword when their elements
     // closed, the text of Message (else Error), and the transport error as given.

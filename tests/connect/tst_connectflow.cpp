@@ -1,6 +1,8 @@
 #include "ConnectFlow.h"
 #include "RecordingDesktopServices.h"
 #include "RedshiftCredentialsRequest.h"
+#include "RedshiftDescribeClustersRequest.h"
+#include "RedshiftServerlessCredentialsRequest.h"
 #include "ScopedEnv.h"
 #include "TestCases.h"
 #include "URLSessionTask.h"
@@ -12,38 +14,68 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // The flow with the network cut off: what would be sent is recorded as "sent <method>
-// <URL> as <access key>/<region>" and " token <session token>" if it has one, and the request
-// completes at once with `reply`.
+// <URL> as <access key>/<region>", then " token <session token>" and " <X-Amz-Target> <body>"
+// if it has them, and each call completes at once: DescribeClusters with `cluster`, the
+// credentials calls with `reply`, after a cancel() when `cancelling`.
 class OfflineFlow : public ConnectFlow {
 public:
-    OfflineFlow(RecordingDesktopServices &desktop, CredentialsResult reply)
+    OfflineFlow(
+        RecordingDesktopServices &desktop, CredentialsResult reply, ClusterEndpointResult cluster)
         : ConnectFlow(desktop)
         , m_desktop(desktop)
         , m_reply(std::move(reply))
+        , m_cluster(std::move(cluster))
     {
     }
+
+    bool cancelling = false;
 
 protected:
     QPointer<Cancellable> sendCredentialsRequest(
         const std::shared_ptr<RedshiftCredentialsRequest> &request,
         std::function<void(const CredentialsResult &)> completion) override
     {
-        const URLRequest sent = std::get<URLRequest>(request->prepare());
+        return answer(request->prepare(), completion, m_reply);
+    }
+    QPointer<Cancellable> sendServerlessCredentialsRequest(
+        const std::shared_ptr<RedshiftServerlessCredentialsRequest> &request,
+        std::function<void(const CredentialsResult &)> completion) override
+    {
+        return answer(request->prepare(), completion, m_reply);
+    }
+    QPointer<Cancellable> sendDescribeClustersRequest(
+        const std::shared_ptr<RedshiftDescribeClustersRequest> &request,
+        std::function<void(const ClusterEndpointResult &)> completion) override
+    {
+        return answer(request->prepare(), completion, m_cluster);
+    }
+
+private:
+    template <class Result>
+    QPointer<Cancellable> answer(const std::variant<URLRequest, TransportError> &prepared,
+        const std::function<void(const Result &)> &completion,
+        const Result &reply)
+    {
+        const URLRequest sent = std::get<URLRequest>(prepared);
         static const QRegularExpression scope(u"Credential=([^/]*)/\\d{8}/([^/]*)/"_s);
         const QRegularExpressionMatch credential
             = scope.match(sent.value(u"Authorization"_s).value_or(QString()));
         const std::optional<QString> token = sent.value(u"X-Amz-Security-Token"_s);
+        const std::optional<QString> target = sent.value(u"X-Amz-Target"_s);
         m_desktop.events.append(
             u"sent %1 %2 as %3/%4"_s.arg(sent.method, QString::fromUtf8(sent.url.toEncoded()),
                 credential.captured(1), credential.captured(2))
-            + (token ? u" token "_s + *token : QString()));
-        completion(m_reply);
+            + (token ? u" token "_s + *token : QString())
+            + (target ? u' ' + *target + u' ' + QString::fromUtf8(*sent.body) : QString()));
+        if (cancelling)
+            cancel();
+        completion(reply);
         return nullptr;
     }
 
-private:
     RecordingDesktopServices &m_desktop;
     CredentialsResult m_reply;
+    ClusterEndpointResult m_cluster;
 };
 
 std::optional<QString> field(const QJsonObject &object, const QString &name)
@@ -101,7 +133,13 @@ private Q_SLOTS:
         if (reply.contains(u"transport"))
             result.transportError
                 = TransportError { TransportError::Kind::Network, reply[u"transport"].toString() };
-        OfflineFlow flow(desktop, result);
+        const QJsonObject cluster = row[u"cluster"].toObject();
+        ClusterEndpointResult endpoint { field(cluster, u"address"_s), std::nullopt,
+            field(cluster, u"status"_s), field(cluster, u"message"_s), std::nullopt };
+        if (cluster.contains(u"port"))
+            endpoint.port = cluster[u"port"].toInt();
+        OfflineFlow flow(desktop, result, endpoint);
+        flow.cancelling = row[u"cancel"].toBool();
         QSignalSpy finished(&flow, &ConnectFlow::finished);
         flow.openURLString(row[u"text"].toString());
 

@@ -1,0 +1,43 @@
+#include "RedshiftCall.h"
+
+#include "AWSEndpoint.h"
+#include "AWSURLRequestSigner.h"
+
+std::variant<URLRequest, TransportError> RedshiftCall::queryCall(
+    const QString &action, URLQueryItems parameters) const
+{
+    auto endpoint = AWSEndpoint("AWS_ENDPOINT_URL_REDSHIFT", QStringLiteral("redshift"))
+                        .url(awsRegion.value_or(QString()));
+    if (const TransportError *problem = std::get_if<TransportError>(&endpoint))
+        return *problem;
+    QUrl url = std::get<QUrl>(std::move(endpoint));
+
+    // The service wants the API version with every action; the AWS SDKs send it just before
+    // the action.
+    parameters.removeIf(
+        [](const URLQueryItem &item) { return item.name == u"Version" || item.name == u"Action"; });
+    parameters.append({ QStringLiteral("Version"), QStringLiteral("2012-12-01") });
+    parameters.append({ QStringLiteral("Action"), action });
+    setQueryItems(url, parameters);
+    return signedPost(QStringLiteral("redshift"), URLRequest(url));
+}
+
+std::variant<URLRequest, TransportError> RedshiftCall::signedPost(
+    const QString &service, URLRequest request) const
+{
+    request.method = QStringLiteral("POST");
+    const AWSURLRequestSigner signer(service, awsRegion.value_or(QString()),
+        accessKeyID.value_or(QString()), secretAccessKey.value_or(QString()),
+        sessionToken.value_or(QString()));
+    auto signedRequest
+        = signer.sign(request, signingTime.value_or(QDateTime::currentDateTimeUtc()));
+    if (const SigningError *error = std::get_if<SigningError>(&signedRequest))
+        return TransportError { TransportError::Kind::Configuration, error->description };
+    return std::get<URLRequest>(std::move(signedRequest));
+}
+
+std::optional<QString> RedshiftCall::errorMessage(const AWSXMLReply &reply)
+{
+    const std::optional<QString> message = reply.contents(QStringLiteral("Message"));
+    return message ? message : reply.contents(QStringLiteral("Error"));
+}
