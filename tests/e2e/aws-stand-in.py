@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
 """A loopback stand-in for the AWS endpoints iamlink calls, refusing what AWS refuses.
 
-Redshift's query API (POST /, parameters in the query, Action last): GetClusterCredentials
-for the expected ClusterIdentifier and DbUser. STS AssumeRole (POST / with a form body) and
-the SSO portal's GetRoleCredentials (GET /federation/credentials with a bearer token) hand out
-temporary keys that later requests may sign with. Every signed request must carry an AWS
-Signature Version 4 Authorization header for a known access key (and its session token, if it
-has one), the expected region and service, whose signature botocore recomputes at the
-request's own X-Amz-Date. Anything else gets the error document the service sends (403 for
-signature faults, else 400).
+Redshift's query API (POST /, parameters in the query, Version=2012-12-01, Action last):
+GetClusterCredentials for the expected ClusterIdentifier and DbUser, and DescribeClusters for
+that cluster, whose endpoint is 127.0.0.1 at the port E2E_PG_PORT names. Redshift Serverless
+(POST / with a JSON body, X-Amz-Target and Content-Type application/x-amz-json-1.1):
+GetCredentials for the expected workgroup and database. STS AssumeRole (POST / with a form
+body) and the SSO portal's GetRoleCredentials (GET /federation/credentials with a bearer
+token) hand out temporary keys that later requests may sign with. Every signed request must
+carry an AWS Signature Version 4 Authorization header for a known access key (and its session
+token, if it has one), the expected region and service, whose signature botocore recomputes
+at the request's own X-Amz-Date. Anything else gets the error document the service sends (403
+for signature faults, else 400 or 404).
 
 The known keys: the configured one, or those in the file E2E_KEYS_FILE, re-read for each
 request, as `aws configure export-credentials --format process` writes them (plus "Services",
@@ -56,6 +59,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def answer(self):
         length = int(self.headers.get("Content-Length") or 0)
         body = self.rfile.read(length) if length > 0 else b""
+        if "X-Amz-Target" in self.headers:
+            return self.answer_json(body)
         try:
             split = urllib.parse.urlsplit(self.path)
             if self.command == "GET" and split.path == "/federation/credentials":
@@ -120,10 +125,37 @@ class Handler(http.server.BaseHTTPRequestHandler):
             raise Refusal(403, "SignatureDoesNotMatch", "The request signature we calculated "
                           "does not match the signature you provided.")
 
-    def reply(self, status, document, outcome):
+    def answer_json(self, body):
+        """Redshift Serverless, a JSON API: errors are JSON documents too."""
+        target = self.headers["X-Amz-Target"]
+        try:
+            if self.command != "POST" or self.path != "/":
+                raise Refusal(400, "UnknownOperationException", "Only POST / is answered here.")
+            if self.headers.get("Content-Type") != "application/x-amz-json-1.1":
+                raise Refusal(400, "SerializationException", "Expected application/x-amz-json-1.1.")
+            self.verify_signature("redshift-serverless", "/", [], body)
+            signed = self.headers["Authorization"].partition("SignedHeaders=")[2].split(",")[0]
+            if "x-amz-target" not in signed.split(";"):
+                raise Refusal(403, "IncompleteSignature", "X-Amz-Target must be signed.")
+            action = JSON_ACTIONS.get(target)
+            if not action:
+                raise Refusal(400, "UnknownOperationException", "Unknown operation.")
+            try:
+                request = json.loads(body)
+            except ValueError:
+                raise Refusal(400, "SerializationException", "The body is not JSON.")
+            self.reply(200, json.dumps(action(self.server.options, request)), target,
+                       "application/x-amz-json-1.1")
+        except Refusal as refusal:
+            document = {"__type": f"com.amazonaws.redshiftserverless#{refusal.code}",
+                        "message": refusal.message}
+            self.reply(refusal.status, json.dumps(document), refusal.code,
+                       "application/x-amz-json-1.1")
+
+    def reply(self, status, document, outcome, content_type="text/xml"):
         data = document.encode("utf-8")
         self.send_response(status)
-        self.send_header("Content-Type", "text/xml")
+        self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(data)))
         self.end_headers()
         self.wfile.write(data)
@@ -132,6 +164,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 log.write(f"{status} {outcome}\n")
 
 
+def redshift_query_action(action):
+    """Refuses a call of the Redshift query API without its version, as the service may."""
+    def checked(options, query):
+        if query.get("Version") != "2012-12-01":
+            raise Refusal(400, "MissingParameter",
+                          "The request must contain the parameter Version=2012-12-01.")
+        return action(options, query)
+    return checked
+
+
+@redshift_query_action
 def get_cluster_credentials(options, query):
     if query.get("ClusterIdentifier") != options.cluster:
         raise Refusal(404, "ClusterNotFound", "No such cluster.")
@@ -144,7 +187,29 @@ def get_cluster_credentials(options, query):
             "</GetClusterCredentialsResponse>")
 
 
-ACTIONS = {"GetClusterCredentials": get_cluster_credentials}
+@redshift_query_action
+def describe_clusters(options, query):
+    if query.get("ClusterIdentifier") != options.cluster:
+        raise Refusal(404, "ClusterNotFound", "No such cluster.")
+    return (f'<DescribeClustersResponse xmlns="{NAMESPACE}"><DescribeClustersResult><Clusters>'
+            f"<Cluster><ClusterIdentifier>{escape(options.cluster)}</ClusterIdentifier>"
+            "<ClusterStatus>available</ClusterStatus><Endpoint><Address>127.0.0.1</Address>"
+            f"<Port>{int(os.environ['E2E_PG_PORT'])}</Port></Endpoint></Cluster></Clusters>"
+            "</DescribeClustersResult></DescribeClustersResponse>")
+
+
+def get_serverless_credentials(options, request):
+    if request.get("workgroupName") != options.workgroup:
+        raise Refusal(404, "ResourceNotFoundException", "No such workgroup.")
+    if request.get("dbName") != "dev":
+        raise Refusal(400, "ValidationException", "Unexpected dbName.")
+    # The database user follows from the IAM identity that signed the call.
+    return {"dbUser": "IAM:" + options.db_user, "dbPassword": os.environ["E2E_DB_PASSWORD"],
+            "expiration": 1893456000, "nextRefreshTime": 1893456000}
+
+
+ACTIONS = {"GetClusterCredentials": get_cluster_credentials, "DescribeClusters": describe_clusters}
+JSON_ACTIONS = {"RedshiftServerless.GetCredentials": get_serverless_credentials}
 
 
 def known_keys(server):
@@ -203,6 +268,7 @@ def main():
     parser.add_argument("--region", default="us-west-2")
     parser.add_argument("--cluster", default="examplecluster")
     parser.add_argument("--db-user", default="alice")
+    parser.add_argument("--workgroup", default="default-wg")
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     server.daemon_threads = True
     server.options = parser.parse_args()
