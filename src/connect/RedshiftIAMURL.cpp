@@ -76,22 +76,27 @@ bool containsBlank(const QString &text)
 
 QString displayedURLText(const QString &text)
 {
-    // An item starts the text or follows "?", "&", ";" or a blank. Its value runs to the
-    // next "&": a secret holding blanks, line breaks or "#" (which made the URL malformed)
-    // is masked whole, and at worst a fragment after it too.
+    // An item starts the text or follows "?", "&", ";" or a blank; items end at "&" or ";",
+    // so that each of the properties after ";" is looked at. A secret's value runs to the
+    // next "&", though: a secret holding blanks, line breaks, "#" or ";" (which made the URL
+    // malformed) is masked whole, and at worst the items or fragment after it too.
     static const QRegularExpression item(
-        QStringLiteral("(?:^|(?<=[?&;\\s]))([^=&?#\\s]+)=([^&]*)"));
+        QStringLiteral("(?:^|(?<=[?&;\\s]))([^=&?#;\\s]+)=[^&;]*"));
     QString masked;
     qsizetype copied = 0;
     QRegularExpressionMatchIterator matches = item.globalMatch(text);
     while (matches.hasNext()) {
         const QRegularExpressionMatch match = matches.next();
         const QString name = QUrl::fromPercentEncoding(match.captured(1).toUtf8()).toLower();
-        if ((name != u"secretaccesskey" && name != u"sessiontoken") || match.capturedLength(2) == 0)
+        const qsizetype value = match.capturedEnd(1) + 1;
+        const qsizetype ampersand = text.indexOf(u'&', value);
+        const qsizetype end = ampersand == -1 ? text.size() : ampersand;
+        if (value < copied || (name != u"secretaccesskey" && name != u"sessiontoken")
+            || end == value)
             continue;
-        masked += QStringView(text).mid(copied, match.capturedStart(2) - copied);
+        masked += QStringView(text).mid(copied, value - copied);
         masked += QStringLiteral("***");
-        copied = match.capturedEnd(2);
+        copied = end;
     }
     masked += QStringView(text).mid(copied);
     return displayedText(masked);
