@@ -1,5 +1,6 @@
 #include "MainThread.h"
 #include "RedshiftCredentialsRequest.h"
+#include "RedshiftServerlessCredentialsRequest.h"
 #include "TestHttpServer.h"
 #include "URLSession.h"
 #include "URLSessionTask.h"
@@ -41,6 +42,22 @@ void BM_ReadSuccessReply(benchmark::State &state)
     }
 }
 BENCHMARK(BM_ReadSuccessReply);
+
+// The same for Redshift Serverless, whose reply is JSON.
+void BM_ReadServerlessSuccessReply(benchmark::State &state)
+{
+    const QByteArray reply
+        = "{\"dbUser\":\"IAMR:analyst\",\"dbPassword\":\"AMAFBx5xZaNEZyqaKyz1ThPqF"
+          "l4JV8QlV0WuPnsRaTDGJtbyNQ7tE0Rt1VDC1tzfZjSxhRE9tFqbqZ8NOCIuBQvgwkBAi1jNE9KZtZg"
+          "JBgo5Aeb0r8rXjKsNhHLhHAmmJ5TSeHhILUSfHgBBuYH8nqR4NuWg3N5Gd2Ik2u0Xx8NM8CvnmQ==\","
+          "\"expiration\":1.704068100E9,\"nextRefreshTime\":1.704067200E9}";
+    for (auto _ : state) {
+        const CredentialsResult result
+            = RedshiftServerlessCredentialsRequest::credentialsResult(reply, std::nullopt);
+        benchmark::DoNotOptimize(result.dbPassword);
+    }
+}
+BENCHMARK(BM_ReadServerlessSuccessReply);
 
 // (b) One whole exchange against a loopback server that closes every connection, so each
 // iteration of both benchmarks below opens a fresh connection.
