@@ -110,7 +110,9 @@ std::variant<RedshiftIAMURL, Alert> RedshiftIAMURL::parse(const QString &text)
     const std::optional<QString> portRegion = takeRegionFromPort(rest);
     const QString rewritten = QStringLiteral("postgres:") + rest;
     url.connectionURL = QUrl(rewritten, QUrl::StrictMode);
-    if (!url.connectionURL.isValid() || containsBlank(rewritten))
+    // Without "//" there is no host, and the user part written in later would make the path
+    // one.
+    if (!url.connectionURL.isValid() || containsBlank(rewritten) || !rest.startsWith(u"//"))
         return Alert { QStringLiteral("Malformed URL"),
             displayedURLText(text) + QStringLiteral(" is not a valid Redshift IAM URL") };
 
