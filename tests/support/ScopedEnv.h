@@ -41,9 +41,10 @@ class CleanNetworkEnv {
 public:
     CleanNetworkEnv()
     {
-        for (const char *name : { "http_proxy", "https_proxy", "all_proxy", "no_proxy",
-                 "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "NO_PROXY", "AWS_ENDPOINT_URL",
-                 "AWS_ENDPOINT_URL_REDSHIFT", "AWS_ENDPOINT_URL_REDSHIFT_SERVERLESS", "AWS_CA_BUNDLE" })
+        for (const char *name :
+            { "http_proxy", "https_proxy", "all_proxy", "no_proxy", "HTTP_PROXY", "HTTPS_PROXY",
+                "ALL_PROXY", "NO_PROXY", "AWS_ENDPOINT_URL", "AWS_ENDPOINT_URL_REDSHIFT",
+                "AWS_ENDPOINT_URL_REDSHIFT_SERVERLESS", "AWS_CA_BUNDLE" })
             m_unset.emplace_back(name, std::nullopt);
     }
 
