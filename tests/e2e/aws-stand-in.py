@@ -1,29 +1,23 @@
 #!/usr/bin/env python3
-"""A loopback stand-in for the AWS endpoints iamlink calls, refusing what AWS refuses.
+# A loopback stand-in for the AWS endpoints iamlink calls, refusing what AWS refuses.
+#
+# Redshift's query API (POST /, Version=2012-12-01): GetClusterCredentials for the cluster
+# examplecluster and DbUser alice, and DescribeClusters, whose endpoint is 127.0.0.1 at the port
+# E2E_PG_PORT. Redshift Serverless (POST /, a JSON body, X-Amz-Target and Content-Type
+# application/x-amz-json-1.1): GetCredentials for the workgroup default-wg and database dev. Both
+# hand out the password E2E_DB_PASSWORD. STS AssumeRole (Version=2011-06-15; a role whose ARN
+# holds "mfa" wants TokenCode 123456) and the SSO portal's GetRoleCredentials (GET
+# /federation/credentials, the bearer token "sso-token") hand out temporary keys.
+#
+# All but the SSO portal want an AWS Signature Version 4 by a known key (with its session token,
+# if it has one) for region us-west-2 (us-east-1 for STS) and the service, which botocore
+# recomputes at the request's own X-Amz-Date. Known are the keys handed out and the one in
+# ./keys.json, read for each request, as `aws configure export-credentials --format process`
+# writes it, with an optional "Service", the only one that key may call.
+#
+# Prints its port once it listens; appends to ./requests.log one line per request: the status and
+# the action or error code, no secret.
 
-Redshift's query API (POST /, parameters in the query, Version=2012-12-01, Action last):
-GetClusterCredentials for the expected ClusterIdentifier and DbUser, and DescribeClusters for
-that cluster, whose endpoint is 127.0.0.1 at the port E2E_PG_PORT names. Redshift Serverless
-(POST / with a JSON body, X-Amz-Target and Content-Type application/x-amz-json-1.1):
-GetCredentials for the expected workgroup and database. STS AssumeRole (POST / with a form
-body) and the SSO portal's GetRoleCredentials (GET /federation/credentials with a bearer
-token) hand out temporary keys that later requests may sign with. Every signed request must
-carry an AWS Signature Version 4 Authorization header for a known access key (and its session
-token, if it has one), the expected region and service, whose signature botocore recomputes
-at the request's own X-Amz-Date. Anything else gets the error document the service sends (403
-for signature faults, else 400 or 404).
-
-The known keys: the configured one, or those in the file E2E_KEYS_FILE, re-read for each
-request, as `aws configure export-credentials --format process` writes them (plus "Services",
-by default Redshift only), and those handed out. AssumeRole for a role whose ARN holds "mfa"
-wants the TokenCode E2E_MFA_CODE; the SSO portal the bearer token E2E_SSO_TOKEN.
-
-The port is chosen by the kernel and written to --port-file once the socket listens. The
-secret key and the password to hand out come from the environment, not the command line.
-Each request leaves one line in --log: the status and the action or error code, no secret.
-"""
-
-import argparse
 import hmac
 import http.server
 import json
@@ -36,250 +30,180 @@ import botocore.auth
 import botocore.awsrequest
 import botocore.credentials
 
-NAMESPACE = "http://redshift.amazonaws.com/doc/2012-12-01/"
+REDSHIFT = "http://redshift.amazonaws.com/doc/2012-12-01/"
+issued = {}
 
 
 class Refusal(Exception):
-    def __init__(self, status, code, message):
-        super().__init__(message)
-        self.status, self.code, self.message = status, code, message
+    """The status, error code and message of a reply that refuses."""
+
+
+def check(condition, status, code, message):
+    if not condition:
+        raise Refusal(status, code, message)
+
+
+def issue():
+    key = "ASIA" + secrets.token_hex(8).upper()
+    issued[key] = {"SecretAccessKey": secrets.token_urlsafe(30),
+                   "SessionToken": secrets.token_urlsafe(60)}
+    return key, *issued[key].values()
+
+
+def cluster(params, _):
+    check(params.get("ClusterIdentifier") == "examplecluster", 404, "ClusterNotFound",
+          "No such cluster.")
+
+
+def get_cluster_credentials(params, headers):
+    cluster(params, headers)
+    check(params.get("DbUser") == "alice", 400, "InvalidParameterValue", "Unexpected DbUser.")
+    return (f'<GetClusterCredentialsResponse xmlns="{REDSHIFT}"><GetClusterCredentialsResult>'
+            f"<DbUser>IAM:alice</DbUser><DbPassword>{escape(os.environ['E2E_DB_PASSWORD'])}"
+            "</DbPassword><Expiration>2030-01-01T00:00:00Z</Expiration>"
+            "</GetClusterCredentialsResult></GetClusterCredentialsResponse>")
+
+
+def describe_clusters(params, headers):
+    cluster(params, headers)
+    return (f'<DescribeClustersResponse xmlns="{REDSHIFT}"><DescribeClustersResult><Clusters>'
+            "<Cluster><ClusterIdentifier>examplecluster</ClusterIdentifier><Endpoint><Address>"
+            f"127.0.0.1</Address><Port>{int(os.environ['E2E_PG_PORT'])}</Port></Endpoint>"
+            "</Cluster></Clusters></DescribeClustersResult></DescribeClustersResponse>")
+
+
+def get_credentials(params, _):
+    check(params.get("workgroupName") == "default-wg" and params.get("dbName") == "dev", 400,
+          "ValidationException", "Unexpected workgroup or database.")
+    # The database user follows from the IAM identity that signed the call.
+    return {"dbUser": "IAM:alice", "dbPassword": os.environ["E2E_DB_PASSWORD"],
+            "expiration": 1893456000}
+
+
+def assume_role(params, _):
+    check(params.get("RoleSessionName") and params.get("RoleArn", "").startswith("arn:aws:iam::"),
+          400, "ValidationError", "RoleArn and RoleSessionName are required.")
+    check("mfa" not in params["RoleArn"] or (params.get("SerialNumber")
+                                             and params.get("TokenCode") == "123456"),
+          403, "AccessDenied", "MultiFactorAuthentication failed.")
+    key, secret, token = issue()
+    return ('<AssumeRoleResponse xmlns="https://sts.amazonaws.com/doc/2011-06-15/">'
+            f"<AssumeRoleResult><Credentials><AccessKeyId>{key}</AccessKeyId><SecretAccessKey>"
+            f"{secret}</SecretAccessKey><SessionToken>{token}</SessionToken><Expiration>"
+            "2030-01-01T00:00:00Z</Expiration></Credentials></AssumeRoleResult></AssumeRoleResponse>")
+
+
+def get_role_credentials(params, headers):
+    check(headers.get("x-amz-sso_bearer_token") == "sso-token"
+          and params == {"role_name": "Reader", "account_id": "123456789012"},
+          401, "UnauthorizedException", "Session token not found or invalid")
+    key, secret, token = issue()
+    return {"roleCredentials": {"accessKeyId": key, "secretAccessKey": secret,
+                                "sessionToken": token, "expiration": 1893456000000}}
+
+
+# action: method, path, service signed for (None: not signed), region, Version, answer
+ACTIONS = {
+    "GetClusterCredentials": ("POST", "/", "redshift", "us-west-2", "2012-12-01",
+                              get_cluster_credentials),
+    "DescribeClusters": ("POST", "/", "redshift", "us-west-2", "2012-12-01", describe_clusters),
+    "RedshiftServerless.GetCredentials": ("POST", "/", "redshift-serverless", "us-west-2", None,
+                                          get_credentials),
+    "AssumeRole": ("POST", "/", "sts", "us-east-1", "2011-06-15", assume_role),
+    "GetRoleCredentials": ("GET", "/federation/credentials", None, None, None,
+                           get_role_credentials),
+}
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
-    def log_message(self, format, *args):  # noqa: A002 - the base class's name
-        pass  # the request line holds the query; the --log line suffices
+    def log_message(self, *args):
+        pass  # the request line holds the query; requests.log suffices
 
-    def do_GET(self):
-        self.answer()
-
-    do_POST = do_PUT = do_DELETE = do_GET
-
-    def answer(self):
-        length = int(self.headers.get("Content-Length") or 0)
-        body = self.rfile.read(length) if length > 0 else b""
-        if "X-Amz-Target" in self.headers:
-            return self.answer_json(body)
+    def do_POST(self):
+        split = urllib.parse.urlsplit(self.path)
+        body = self.rfile.read(int(self.headers.get("Content-Length") or 0))
+        target = self.headers.get("X-Amz-Target")
+        is_json = target or split.path == "/federation/credentials"
         try:
-            split = urllib.parse.urlsplit(self.path)
-            if self.command == "GET" and split.path == "/federation/credentials":
-                return self.reply(200, get_role_credentials(self, split), "GetRoleCredentials")
-            if self.command == "POST" and body.startswith(b"Action=AssumeRole&"):
-                return self.reply(200, assume_role(self, body), "AssumeRole")
-            if self.command != "POST" or split.path != "/":
-                raise Refusal(400, "InvalidAction", "Only POST / is answered here.")
             try:
-                items = urllib.parse.parse_qsl(split.query, keep_blank_values=True,
-                                               strict_parsing=bool(split.query))
+                if target:
+                    check(self.headers.get("Content-Type") == "application/x-amz-json-1.1", 400,
+                          "SerializationException", "Expected application/x-amz-json-1.1.")
+                    action, params = target, json.loads(body)
+                else:
+                    params = dict(urllib.parse.parse_qsl(split.query or body.decode(),
+                                                         keep_blank_values=True))
+                    action = "GetRoleCredentials" if is_json else params.get("Action")
             except ValueError:
-                raise Refusal(400, "MalformedQueryString", "The query could not be parsed.")
-            if not items or items[-1][0] != "Action":
-                raise Refusal(400, "MissingAction", "Action must be the last query item.")
-            if len({name for name, _ in items}) != len(items):
-                raise Refusal(400, "InvalidParameterCombination", "A query item is repeated.")
-            self.verify_signature("redshift", split.path, items, body)
-            action = ACTIONS.get(items[-1][1])
-            if not action:
-                raise Refusal(400, "InvalidAction", "Unknown action.")
-            self.reply(200, action(self.server.options, dict(items)), items[-1][1])
+                raise Refusal(400, "MalformedInput", "The request could not be read.")
+            check(action in ACTIONS, 400, "InvalidAction", "Unknown action or operation.")
+            method, path, service, region, version, answer = ACTIONS[action]
+            check((self.command, split.path) == (method, path), 400, "InvalidAction",
+                  f"{action} wants {method} {path}.")
+            check(params.get("Version") == version, 400, "MissingParameter",
+                  f"The request must contain the parameter Version={version}.")
+            if service:
+                self.verify(service, region, split, body)
+            document, status, outcome = answer(params, self.headers), 200, action
         except Refusal as refusal:
-            self.reply(refusal.status,
-                       f'<ErrorResponse xmlns="{NAMESPACE}"><Error><Type>Sender</Type>'
-                       f"<Code>{escape(refusal.code)}</Code><Message>{escape(refusal.message)}"
-                       "</Message></Error><RequestId>0</RequestId></ErrorResponse>", refusal.code)
-
-    def verify_signature(self, service, path, items, body, region=None):
-        options = self.server.options
-        algorithm, _, rest = self.headers.get("Authorization", "").partition(" ")
-        if algorithm != "AWS4-HMAC-SHA256":
-            raise Refusal(403, "MissingAuthenticationToken", "No AWS4-HMAC-SHA256 signature.")
-        fields = dict(part.strip().partition("=")[::2] for part in rest.split(","))
-        credential = fields.get("Credential", "").split("/")
-        key, region = known_keys(self.server).get(credential[0], {}), region or options.region
-        if (credential[2:] != [region, service, "aws4_request"] or not key
-                or service not in key.get("services", [service])):
-            raise Refusal(403, "InvalidClientTokenId", "The credential scope is not the expected one.")
-        if self.headers.get("X-Amz-Security-Token") != key.get("token"):
-            raise Refusal(403, "InvalidClientTokenId", "The security token is not the expected one.")
-        amz_date = self.headers.get("X-Amz-Date", "")
-        signed = fields.get("SignedHeaders", "").split(";")
-        if not amz_date.startswith(credential[1]) or not {"host", "x-amz-date"} <= set(signed):
-            raise Refusal(403, "IncompleteSignature", "Host and X-Amz-Date must be signed.")
-        if key.get("token") and "x-amz-security-token" not in signed:
-            raise Refusal(403, "IncompleteSignature", "The security token must be signed.")
-        if any(self.headers.get(name) is None for name in signed):
-            raise Refusal(403, "IncompleteSignature", "A signed header is missing.")
-        # botocore signs what arrived, at the time it names, so any difference is the client's.
-        headers = {name: self.headers[name] for name in signed}
-        request = botocore.awsrequest.AWSRequest(
-            method=self.command, url=f"http://{headers['host']}{path}", params=items,
-            headers=headers, data=body)
-        request.context["timestamp"] = amz_date
-        signer = botocore.auth.SigV4Auth(
-            botocore.credentials.Credentials(credential[0], key["secret"], key.get("token")),
-            service, region)
-        expected = signer.signature(
-            signer.string_to_sign(request, signer.canonical_request(request)), request)
-        if not hmac.compare_digest(expected, fields.get("Signature", "")):
-            raise Refusal(403, "SignatureDoesNotMatch", "The request signature we calculated "
-                          "does not match the signature you provided.")
-
-    def answer_json(self, body):
-        """Redshift Serverless, a JSON API: errors are JSON documents too."""
-        target = self.headers["X-Amz-Target"]
-        try:
-            if self.command != "POST" or self.path != "/":
-                raise Refusal(400, "UnknownOperationException", "Only POST / is answered here.")
-            if self.headers.get("Content-Type") != "application/x-amz-json-1.1":
-                raise Refusal(400, "SerializationException", "Expected application/x-amz-json-1.1.")
-            self.verify_signature("redshift-serverless", "/", [], body)
-            signed = self.headers["Authorization"].partition("SignedHeaders=")[2].split(",")[0]
-            if "x-amz-target" not in signed.split(";"):
-                raise Refusal(403, "IncompleteSignature", "X-Amz-Target must be signed.")
-            action = JSON_ACTIONS.get(target)
-            if not action:
-                raise Refusal(400, "UnknownOperationException", "Unknown operation.")
-            try:
-                request = json.loads(body)
-            except ValueError:
-                raise Refusal(400, "SerializationException", "The body is not JSON.")
-            self.reply(200, json.dumps(action(self.server.options, request)), target,
-                       "application/x-amz-json-1.1")
-        except Refusal as refusal:
-            document = {"__type": f"com.amazonaws.redshiftserverless#{refusal.code}",
-                        "message": refusal.message}
-            self.reply(refusal.status, json.dumps(document), refusal.code,
-                       "application/x-amz-json-1.1")
-
-    def reply(self, status, document, outcome, content_type="text/xml"):
-        data = document.encode("utf-8")
+            status, outcome, message = refusal.args
+            document = ({"__type": f"com.amazonaws.redshiftserverless#{outcome}",
+                         "message": message} if is_json else
+                        f'<ErrorResponse xmlns="{REDSHIFT}"><Error><Type>Sender</Type><Code>'
+                        f"{outcome}</Code><Message>{escape(message)}</Message></Error>"
+                        "</ErrorResponse>")
+        data = (json.dumps(document) if is_json else document).encode()
         self.send_response(status)
-        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Type", "application/x-amz-json-1.1" if is_json else "text/xml")
         self.send_header("Content-Length", str(len(data)))
         self.end_headers()
         self.wfile.write(data)
-        if self.server.options.log:
-            with open(self.server.options.log, "a", encoding="utf-8") as log:
-                log.write(f"{status} {outcome}\n")
+        with open("requests.log", "a", encoding="utf-8") as log:
+            log.write(f"{status} {outcome}\n")
 
+    do_GET = do_POST
 
-def redshift_query_action(action):
-    """Refuses a call of the Redshift query API without its version, as the service may."""
-    def checked(options, query):
-        if query.get("Version") != "2012-12-01":
-            raise Refusal(400, "MissingParameter",
-                          "The request must contain the parameter Version=2012-12-01.")
-        return action(options, query)
-    return checked
-
-
-@redshift_query_action
-def get_cluster_credentials(options, query):
-    if query.get("ClusterIdentifier") != options.cluster:
-        raise Refusal(404, "ClusterNotFound", "No such cluster.")
-    if query.get("DbUser") != options.db_user:
-        raise Refusal(400, "InvalidParameterValue", "Unexpected DbUser.")
-    return (f'<GetClusterCredentialsResponse xmlns="{NAMESPACE}"><GetClusterCredentialsResult>'
-            f"<DbUser>{escape('IAM:' + options.db_user)}</DbUser>"
-            f"<DbPassword>{escape(os.environ['E2E_DB_PASSWORD'])}</DbPassword>"
-            "<Expiration>2030-01-01T00:00:00Z</Expiration></GetClusterCredentialsResult>"
-            "</GetClusterCredentialsResponse>")
-
-
-@redshift_query_action
-def describe_clusters(options, query):
-    if query.get("ClusterIdentifier") != options.cluster:
-        raise Refusal(404, "ClusterNotFound", "No such cluster.")
-    return (f'<DescribeClustersResponse xmlns="{NAMESPACE}"><DescribeClustersResult><Clusters>'
-            f"<Cluster><ClusterIdentifier>{escape(options.cluster)}</ClusterIdentifier>"
-            "<ClusterStatus>available</ClusterStatus><Endpoint><Address>127.0.0.1</Address>"
-            f"<Port>{int(os.environ['E2E_PG_PORT'])}</Port></Endpoint></Cluster></Clusters>"
-            "</DescribeClustersResult></DescribeClustersResponse>")
-
-
-def get_serverless_credentials(options, request):
-    if request.get("workgroupName") != options.workgroup:
-        raise Refusal(404, "ResourceNotFoundException", "No such workgroup.")
-    if request.get("dbName") != "dev":
-        raise Refusal(400, "ValidationException", "Unexpected dbName.")
-    # The database user follows from the IAM identity that signed the call.
-    return {"dbUser": "IAM:" + options.db_user, "dbPassword": os.environ["E2E_DB_PASSWORD"],
-            "expiration": 1893456000, "nextRefreshTime": 1893456000}
-
-
-ACTIONS = {"GetClusterCredentials": get_cluster_credentials, "DescribeClusters": describe_clusters}
-JSON_ACTIONS = {"RedshiftServerless.GetCredentials": get_serverless_credentials}
-
-
-def known_keys(server):
-    path = os.environ.get("E2E_KEYS_FILE")
-    if path:
-        with open(path, encoding="utf-8") as file:
+    def verify(self, service, region, split, body):
+        algorithm, _, rest = self.headers.get("Authorization", "").partition(" ")
+        check(algorithm == "AWS4-HMAC-SHA256", 403, "MissingAuthenticationToken",
+              "No AWS4-HMAC-SHA256 signature.")
+        fields = dict(part.strip().partition("=")[::2] for part in rest.split(","))
+        credential = fields.get("Credential", "").split("/")
+        with open("keys.json", encoding="utf-8") as file:
             exported = json.load(file)
-        keys = {exported["AccessKeyId"]: {"secret": exported["SecretAccessKey"],
-                                          "token": exported.get("SessionToken") or None,
-                                          "services": exported.get("Services", ["redshift"])}}
-    else:
-        keys = {server.options.access_key_id: {"secret": server.secret_key}}
-    return {**keys, **server.issued}
+        key = {exported["AccessKeyId"]: exported, **issued}.get(credential[0])
+        check(key and credential[2:] == [region, service, "aws4_request"]
+              and key.get("Service") in (None, "", service),
+              403, "InvalidClientTokenId", "Unknown key, or not for this scope.")
+        token = key.get("SessionToken") or None
+        check(self.headers.get("X-Amz-Security-Token") == token, 403, "InvalidClientTokenId",
+              "The security token is not the expected one.")
+        date, signed = self.headers.get("X-Amz-Date", ""), fields.get("SignedHeaders", "").split(";")
+        must_sign = {"host", "x-amz-date"} | {name.lower() for name in self.headers
+                                              if name.lower() in ("x-amz-security-token",
+                                                                  "x-amz-target")}
+        check(date.startswith(credential[1]) and must_sign <= set(signed)
+              and all(self.headers.get(name) is not None for name in signed), 403,
+              "IncompleteSignature", "Host, X-Amz-Date and X-Amz- headers sent must be signed.")
+        # botocore signs what arrived, at the time it names, so any difference is the client's.
+        request = botocore.awsrequest.AWSRequest(
+            method=self.command, url=f"http://{self.headers['host']}{split.path}",
+            params=urllib.parse.parse_qsl(split.query, keep_blank_values=True),
+            headers={name: self.headers[name] for name in signed}, data=body)
+        request.context["timestamp"] = date
+        signer = botocore.auth.SigV4Auth(
+            botocore.credentials.Credentials(credential[0], key["SecretAccessKey"], token),
+            service, region)
+        expected = signer.signature(
+            signer.string_to_sign(request, signer.canonical_request(request)), request)
+        check(hmac.compare_digest(expected, fields.get("Signature", "")), 403,
+              "SignatureDoesNotMatch",
+              "The request signature we calculated does not match the signature you provided.")
 
 
-def issue(server):
-    """New temporary keys, good for every service from now on."""
-    key = "ASIA" + secrets.token_hex(8).upper()
-    server.issued[key] = {"secret": secrets.token_urlsafe(30), "token": secrets.token_urlsafe(60)}
-    return key, server.issued[key]
-
-
-def assume_role(handler, body):
-    handler.verify_signature("sts", "/", [], body, "us-east-1")
-    query = dict(urllib.parse.parse_qsl(body.decode("utf-8"), keep_blank_values=True))
-    if query.get("Version") != "2011-06-15" or not query.get("RoleSessionName") or \
-            not query.get("RoleArn", "").startswith("arn:aws:iam::"):
-        raise Refusal(400, "ValidationError", "Version, RoleArn and RoleSessionName are required.")
-    if "mfa" in query["RoleArn"] and (not query.get("SerialNumber") or
-                                      query.get("TokenCode") != os.environ.get("E2E_MFA_CODE")):
-        raise Refusal(403, "AccessDenied", "MultiFactorAuthentication failed.")
-    key, issued = issue(handler.server)
-    return ('<AssumeRoleResponse xmlns="https://sts.amazonaws.com/doc/2011-06-15/">'
-            f"<AssumeRoleResult><Credentials><AccessKeyId>{key}</AccessKeyId><SecretAccessKey>"
-            f"{issued['secret']}</SecretAccessKey><SessionToken>{issued['token']}</SessionToken>"
-            "<Expiration>2030-01-01T00:00:00Z</Expiration></Credentials></AssumeRoleResult>"
-            "</AssumeRoleResponse>")
-
-
-def get_role_credentials(handler, split):
-    query = dict(urllib.parse.parse_qsl(split.query))
-    if handler.headers.get("x-amz-sso_bearer_token") != os.environ.get("E2E_SSO_TOKEN", "") or \
-            not query.get("role_name") or not query.get("account_id"):
-        raise Refusal(401, "UnauthorizedException", "Session token not found or invalid")
-    key, issued = issue(handler.server)
-    return json.dumps({"roleCredentials": {"accessKeyId": key, "secretAccessKey": issued["secret"],
-                                           "sessionToken": issued["token"],
-                                           "expiration": 1893456000000}})
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--port-file", required=True)
-    parser.add_argument("--log")
-    parser.add_argument("--access-key-id", default="AKIDEXAMPLE")
-    parser.add_argument("--region", default="us-west-2")
-    parser.add_argument("--cluster", default="examplecluster")
-    parser.add_argument("--db-user", default="alice")
-    parser.add_argument("--workgroup", default="default-wg")
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    server.daemon_threads = True
-    server.options = parser.parse_args()
-    server.secret_key = os.environ["E2E_SECRET_ACCESS_KEY"]
-    server.issued = {}
-    # Written beside and renamed, so that a reader never sees a half-written port.
-    with open(server.options.port_file + ".part", "w", encoding="ascii") as out:
-        out.write(f"{server.server_address[1]}\n")
-    os.replace(server.options.port_file + ".part", server.options.port_file)
-    server.serve_forever()
-
-
-if __name__ == "__main__":
-    main()
+server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+server.daemon_threads = True
+print(server.server_address[1], flush=True)
+server.serve_forever()
