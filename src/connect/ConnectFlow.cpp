@@ -12,7 +12,6 @@
 namespace {
 
 const QString jdbcPrefix = QStringLiteral("jdbc:");
-const QString redshiftIAMPrefix = QStringLiteral("redshift:iam:");
 const QString failureMessage = QStringLiteral("Failed to get credentials from AWS");
 
 // Compares the first prefix.size() characters of `text` (all of it if shorter) after
@@ -71,7 +70,7 @@ void ConnectFlow::openURLString(const QString &text)
             QStringLiteral("Please paste or type an URL into the text field") });
         return;
     }
-    if (hasPrefixIgnoringCase(rest, redshiftIAMPrefix)) {
+    if (hasPrefixIgnoringCase(rest, RedshiftIAMURL::prefix)) {
         openRedshiftIAMURL(rest);
         return;
     }
@@ -101,20 +100,32 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
         return;
     }
     const RedshiftIAMURL url = std::get<RedshiftIAMURL>(std::move(parsed));
+    const CredentialsResolver::Query keys { url.accessKeyID, url.secretAccessKey, url.sessionToken,
+        url.profile };
+    // Known before any key is fetched, so that no credential process or MFA code is asked
+    // for in vain.
+    const std::optional<QString> region
+        = url.region ? url.region : CredentialsResolver::region(keys);
+    if (!region) {
+        showAlertSheet({ QStringLiteral("Incomplete Redshift IAM URL"),
+            QStringLiteral("No AWS region was found. iamlink looked in the host name, a Region "
+                           "item, AWS_REGION, AWS_DEFAULT_REGION and the AWS profile's region.") });
+        return;
+    }
     m_cancelled = false;
     setBusy(true);
     const QPointer<ConnectFlow> self(this);
-    lastTask = CredentialsResolver::resolve(
-        { url.accessKeyID, url.secretAccessKey, url.sessionToken, url.profile }, m_session,
-        m_desktop,
-        [self, url](const std::variant<CredentialsResolver::Resolution, Alert> &resolved) {
+    lastTask = CredentialsResolver::resolve(keys, m_session, m_desktop,
+        [self, url, region = *region](
+            const std::variant<CredentialsResolver::Resolution, Alert> &resolved) {
             if (self)
-                self->requestCredentials(url, resolved);
+                self->requestCredentials(url, region, resolved);
         });
 }
 
-void ConnectFlow::requestCredentials(
-    const RedshiftIAMURL &url, const std::variant<CredentialsResolver::Resolution, Alert> &resolved)
+void ConnectFlow::requestCredentials(const RedshiftIAMURL &url,
+    const QString &region,
+    const std::variant<CredentialsResolver::Resolution, Alert> &resolved)
 {
     if (m_cancelled) {
         completeConnection(cancellation(), url.connectionURL);
@@ -125,21 +136,14 @@ void ConnectFlow::requestCredentials(
         showAlertSheet(*alert);
         return;
     }
-    const auto &resolution = std::get<CredentialsResolver::Resolution>(resolved);
-    const std::optional<QString> region = url.region ? url.region : resolution.region;
-    if (!region) {
-        setBusy(false);
-        showAlertSheet({ QStringLiteral("Incomplete Redshift IAM URL"),
-            QStringLiteral("Missing: the region in the host name") });
-        return;
-    }
-
+    const AWSCredentials &credentials
+        = std::get<CredentialsResolver::Resolution>(resolved).credentials;
     if (url.workgroupName)
-        requestServerlessCredentials(url, resolution.credentials, *region);
+        requestServerlessCredentials(url, credentials, region);
     else if (url.describeCluster)
-        describeCluster(url, resolution.credentials, *region);
+        describeCluster(url, credentials, region);
     else
-        requestClusterCredentials(url, resolution.credentials, *region);
+        requestClusterCredentials(url, credentials, region);
 }
 
 void ConnectFlow::requestClusterCredentials(
@@ -222,8 +226,11 @@ void ConnectFlow::describedCluster(const ClusterEndpointResult &result,
     showFailure(result.transportError, result.errorMessage);
 }
 
-void ConnectFlow::completeConnection(const CredentialsResult &result, QUrl connectionURL)
+void ConnectFlow::completeConnection(CredentialsResult result, QUrl connectionURL)
 {
+    // A reply already on its way when Cancel came counts as cancelled all the same.
+    if (m_cancelled)
+        result = cancellation();
     setBusy(false);
     if (result.isSuccess()) {
         // An empty credential must still be written as present, so a null text becomes an

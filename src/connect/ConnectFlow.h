@@ -58,6 +58,7 @@ protected:
 private:
     void openRedshiftIAMURL(const QString &text);
     void requestCredentials(const RedshiftIAMURL &url,
+        const QString &region,
         const std::variant<CredentialsResolver::Resolution, Alert> &resolved);
     void requestClusterCredentials(
         const RedshiftIAMURL &url, const AWSCredentials &credentials, const QString &region);
@@ -69,7 +70,7 @@ private:
         RedshiftIAMURL url,
         const AWSCredentials &credentials,
         const QString &region);
-    void completeConnection(const CredentialsResult &result, QUrl connectionURL);
+    void completeConnection(CredentialsResult result, QUrl connectionURL);
     void open(const QUrl &url);
     void showAlertSheet(const Alert &alert);
     void showFailure(

@@ -14,6 +14,9 @@
 // cluster it names, and what it says about the AWS keys.
 class RedshiftIAMURL {
 public:
+    // What such a URL begins with, in any letter case.
+    static inline const QString prefix = QStringLiteral("redshift:iam:");
+
     // `text` begins with "redshift:iam:" in any letter case; a text that is no such URL
     // gives the alert to show. Besides the URL form, JDBC's forms are read: a region where
     // the port would be ("//<cluster id>:<region>/…"), and properties after ";" instead of
@@ -43,12 +46,3 @@ public:
     // The Profile item (any letter case): the AWS profile whose keys to use.
     std::optional<QString> profile;
 };
-
-// Whether `text` holds any Unicode blank: the URL parser would percent-encode a no-break or
-// ideographic space where an ASCII one makes the text malformed, and a URL with blanks is
-// never what was meant.
-bool containsBlank(const QString &text);
-
-// Pasted text as an alert may quote it: the value of every query item that carries a secret
-// (its name in any case, possibly percent-encoded) replaced by "***", then displayedText.
-QString displayedURLText(const QString &text);

@@ -78,20 +78,32 @@ Built choose(const CredentialsResolver::Query &query,
 
 } // namespace
 
+namespace {
+
+QString profileName(const CredentialsResolver::Query &query)
+{
+    return present(query.profile)
+        .value_or(environment("AWS_PROFILE").value_or(QStringLiteral("default")));
+}
+
+} // namespace
+
+std::optional<QString> CredentialsResolver::region(const Query &query)
+{
+    if (const auto region = environment("AWS_REGION"))
+        return region;
+    if (const auto region = environment("AWS_DEFAULT_REGION"))
+        return region;
+    const auto loaded = AWSSharedConfig::load();
+    if (const auto *config = std::get_if<AWSSharedConfig>(&loaded))
+        return config->setting(profileName(query), QStringLiteral("region"));
+    return std::nullopt;
+}
+
 QPointer<Cancellable> CredentialsResolver::resolve(
     const Query &query, URLSession &session, DesktopServices &desktop, Completion completion)
 {
-    const QString profile
-        = present(query.profile)
-              .value_or(environment("AWS_PROFILE").value_or(QStringLiteral("default")));
-    const auto loaded = AWSSharedConfig::load();
-    std::optional<QString> region = environment("AWS_REGION");
-    if (!region)
-        region = environment("AWS_DEFAULT_REGION");
-    if (const auto *config = std::get_if<AWSSharedConfig>(&loaded); config && !region)
-        region = config->setting(profile, QStringLiteral("region"));
-
-    Built built = choose(query, loaded, profile, session, desktop);
+    Built built = choose(query, AWSSharedConfig::load(), profileName(query), session, desktop);
     if (const Alert *alert = std::get_if<Alert>(&built)) {
         MainThread::post(
             [completion = std::move(completion), alert = *alert] { completion(alert); });
@@ -100,12 +112,12 @@ QPointer<Cancellable> CredentialsResolver::resolve(
     // Owned by the session too, so that it goes when the session goes before it ended.
     CredentialsSource *source = std::get<std::unique_ptr<CredentialsSource>>(built).release();
     source->setParent(&session);
-    source->fetch([source, region, completion = std::move(completion)](
-                      const CredentialsSource::Result &result) {
-        source->deleteLater();
-        if (const Alert *alert = std::get_if<Alert>(&result))
-            return completion(*alert);
-        completion(Resolution { std::get<AWSCredentials>(result), region });
-    });
+    source->fetch(
+        [source, completion = std::move(completion)](const CredentialsSource::Result &result) {
+            source->deleteLater();
+            if (const Alert *alert = std::get_if<Alert>(&result))
+                return completion(*alert);
+            completion(Resolution { std::get<AWSCredentials>(result) });
+        });
     return source;
 }

@@ -27,11 +27,8 @@ public:
         std::optional<QString> sessionToken;
         std::optional<QString> profile;
     };
-    // The keys, and the region to use when the URL's host names none: AWS_REGION, else
-    // AWS_DEFAULT_REGION, else the region of the URL's profile, AWS_PROFILE's or "default".
     struct Resolution {
         AWSCredentials credentials;
-        std::optional<QString> region;
     };
     using Completion = std::function<void(const std::variant<Resolution, Alert> &)>;
 
@@ -40,4 +37,8 @@ public:
     // cancel the completion still comes, soon.
     static QPointer<Cancellable> resolve(
         const Query &query, URLSession &session, DesktopServices &desktop, Completion completion);
+
+    // The region to use when the URL names none: AWS_REGION, else AWS_DEFAULT_REGION, else the
+    // region of the profile the keys would come from (the URL's, AWS_PROFILE's or "default").
+    static std::optional<QString> region(const Query &query);
 };

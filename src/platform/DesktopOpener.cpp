@@ -7,6 +7,10 @@
 #include <memory>
 #include <utility>
 
+#if defined(Q_OS_UNIX)
+#include <unistd.h>
+#endif
+
 namespace {
 
 #if defined(Q_OS_MACOS)
@@ -30,6 +34,11 @@ void DesktopOpener::open(const QUrl &url, DesktopServices::OpenAnswer answered)
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
+#if defined(Q_OS_UNIX)
+    // A session of its own, without our controlling terminal: xdg-open would otherwise run a
+    // handler that asks for a terminal (such as psql's) right there, on the null device.
+    process->setChildProcessModifier([] { ::setsid(); });
+#endif
     runningOpeners.append(process);
 
     // Exactly one answer: the first of a start failure, the exit or the timer.

@@ -104,7 +104,7 @@ private Q_SLOTS:
         QCOMPARE(m_endpoint.server.requests().size(), 1);
     }
 
-    // The real xdg-open in a desktop of its own (see e2e_xdg_home in tests/e2e/lib.sh): with
+    // The real xdg-open in a desktop of its own (as tests/e2e/e2e.sh makes one): with
     // no handler, the alert; with the desktop entry that comes with iamlink, whose
     // iamlink-psql here records its URL, the hand-off.
     void shouldOpenWithTheShippedHandler()

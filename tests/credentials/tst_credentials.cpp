@@ -121,17 +121,18 @@ private Q_SLOTS:
         };
         QStringList lines;
         URLSession session;
-        const QPointer<Cancellable> task = CredentialsResolver::resolve(
-            { item(u"AccessKeyID"_s), item(u"SecretAccessKey"_s), item(u"SessionToken"_s),
-                item(u"Profile"_s) },
-            session, desktop,
+        const CredentialsResolver::Query keys { item(u"AccessKeyID"_s), item(u"SecretAccessKey"_s),
+            item(u"SessionToken"_s), item(u"Profile"_s) };
+        const QPointer<Cancellable> task = CredentialsResolver::resolve(keys, session, desktop,
             [&](const std::variant<CredentialsResolver::Resolution, Alert> &resolved) {
                 if (const Alert *alert = std::get_if<Alert>(&resolved))
                     return lines.append(
                         u"alert "_s + alert->messageText + u'|' + alert->informativeText);
-                const auto &[keys, region] = std::get<CredentialsResolver::Resolution>(resolved);
-                lines.append(QStringList { keys.accessKeyId, keys.secretAccessKey,
-                    keys.sessionToken.value_or(u"-"_s), region.value_or(u"-"_s) }
+                const AWSCredentials &found
+                    = std::get<CredentialsResolver::Resolution>(resolved).credentials;
+                lines.append(QStringList { found.accessKeyId, found.secretAccessKey,
+                    found.sessionToken.value_or(u"-"_s),
+                    CredentialsResolver::region(keys).value_or(u"-"_s) }
                                  .join(u' '));
             });
         QVERIFY(lines.isEmpty());

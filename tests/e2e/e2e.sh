@@ -131,7 +131,7 @@ while read -r line <&4; do
     case $how in
     print) setsid -w env $env "$cli" --print <<<"$url" >out 2>err || code=$? ;;
     tty) env $env script -qec "$(printf '%q ' "$cli" --print "$url")" /dev/null <<<123456 >out 2>err || code=$? ;;
-    open) setsid -w env $env "$cli" <<<"$url" >out 2>err || code=$? ;;
+    open) env $env script -qec "$(printf '%q ' "$cli" "$url")" /dev/null </dev/null >out 2>err || code=$? ;;
     esac
     [ "$code" = "$status" ] || { show out; show err; fail "$name: iamlink-cli exited with $code, not $status"; }
     [ "$(paste -sd' ' requests.log)" = "$log" ] || { show requests.log; fail "$name: the stand-in saw other requests than: $log"; }
