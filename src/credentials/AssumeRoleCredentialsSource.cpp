@@ -25,32 +25,28 @@ void AssumeRoleCredentialsSource::start()
     m_source->fetch([this](const Result &result) { sourceFinished(result); });
 }
 
-void AssumeRoleCredentialsSource::cancel()
+void AssumeRoleCredentialsSource::stop()
 {
-    m_cancelled = true;
     m_source->cancel();
     if (m_task)
         m_task->cancel();
     // The question may stay open: its answer is then ignored.
-    if (m_asking)
+    if (std::exchange(m_asking, false))
         finishLater(cancelledAlert());
 }
 
 void AssumeRoleCredentialsSource::sourceFinished(const Result &result)
 {
-    if (m_cancelled)
-        return finish(cancelledAlert());
     const auto *credentials = std::get_if<AWSCredentials>(&result);
-    if (!credentials)
+    if (!credentials || isCancelled())
         return finish(result);
     if (!m_role.mfaSerial)
         return send(*credentials, std::nullopt);
     m_asking = true;
     m_desktop.askForText(QStringLiteral("Enter MFA code for %1:").arg(*m_role.mfaSerial),
         [self = QPointer(this), credentials = *credentials](const std::optional<QString> &code) {
-            if (!self || self->m_cancelled)
+            if (!self || !std::exchange(self->m_asking, false))
                 return;
-            self->m_asking = false;
             if (code && !code->isEmpty())
                 return self->send(credentials, code);
             self->finishLater(Alert { QStringLiteral("No MFA code"),
@@ -72,7 +68,7 @@ void AssumeRoleCredentialsSource::send(
         },
         [self = QPointer(this)](const Result &result) {
             if (self)
-                self->finish(self->m_cancelled ? cancelledAlert() : result);
+                self->finish(result);
         });
 }
 

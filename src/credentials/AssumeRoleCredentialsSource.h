@@ -34,8 +34,6 @@ public:
         std::unique_ptr<CredentialsSource> source,
         Role role);
 
-    void cancel() override;
-
     // The signed AssumeRole call made with `credentials`, or why it cannot be made.
     std::variant<URLRequest, TransportError> request(
         const AWSCredentials &credentials, const std::optional<QString> &tokenCode) const;
@@ -47,6 +45,7 @@ public:
 
 protected:
     void start() override;
+    void stop() override;
 
 private:
     void sourceFinished(const Result &result);
@@ -58,5 +57,4 @@ private:
     Role m_role;
     QPointer<URLSessionTask> m_task;
     bool m_asking = false;
-    bool m_cancelled = false;
 };

@@ -10,6 +10,12 @@ void CredentialsSource::fetch(Completion completion)
     start();
 }
 
+void CredentialsSource::cancel()
+{
+    m_cancelled = true;
+    stop();
+}
+
 Alert CredentialsSource::cancelledAlert()
 {
     return { QStringLiteral("Failed to get credentials from AWS"),
@@ -18,14 +24,19 @@ Alert CredentialsSource::cancelledAlert()
 
 void CredentialsSource::finish(const Result &result)
 {
-    if (Completion completion = std::exchange(m_completion, {}))
-        completion(result);
+    deliver(m_cancelled ? cancelledAlert() : result);
 }
 
 void CredentialsSource::finishLater(const Result &result)
 {
-    MainThread::post([self = QPointer(this), result] {
+    MainThread::post([self = QPointer(this), result = m_cancelled ? cancelledAlert() : result] {
         if (self)
-            self->finish(result);
+            self->deliver(result);
     });
+}
+
+void CredentialsSource::deliver(const Result &result)
+{
+    if (Completion completion = std::exchange(m_completion, {}))
+        completion(result);
 }

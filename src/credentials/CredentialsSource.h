@@ -16,18 +16,28 @@ public:
     using Completion = std::function<void(const Result &)>;
 
     // Starts getting the keys: `completion` runs once, later, on the main thread, also after
-    // cancel(), which makes it come soon with an alert.
+    // cancel(). An outcome reached after cancel() comes as the cancelled alert; one reached
+    // before (keys at hand, say) comes as it is.
     void fetch(Completion completion);
 
-    static Alert cancelledAlert();
+    // Stops the work in flight through stop().
+    void cancel() final;
 
 protected:
+    static Alert cancelledAlert();
+    bool isCancelled() const { return m_cancelled; }
+
     virtual void start() = 0;
+    // What the source has running and can stop: a command, a question, a call.
+    virtual void stop() { }
     // Hands `result` to the completion the first time; later calls do nothing.
     void finish(const Result &result);
     // The same, posted to the main thread: for outcomes known inside start().
     void finishLater(const Result &result);
 
 private:
+    void deliver(const Result &result);
+
     Completion m_completion;
+    bool m_cancelled = false;
 };

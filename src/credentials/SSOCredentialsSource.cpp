@@ -38,13 +38,12 @@ void SSOCredentialsSource::start()
         },
         [self = QPointer(this)](const Result &result) {
             if (self)
-                self->finish(self->m_cancelled ? cancelledAlert() : result);
+                self->finish(result);
         });
 }
 
-void SSOCredentialsSource::cancel()
+void SSOCredentialsSource::stop()
 {
-    m_cancelled = true;
     if (m_task)
         m_task->cancel();
 }

@@ -29,8 +29,6 @@ public:
 
     SSOCredentialsSource(URLSession &session, Role role);
 
-    void cancel() override;
-
     // The GetRoleCredentials call with `accessToken`, or why it cannot be made.
     std::variant<URLRequest, TransportError> request(const QString &accessToken) const;
     // What a reply means: the roleCredentials when they are whole, else an alert quoting the
@@ -41,6 +39,7 @@ public:
 
 protected:
     void start() override;
+    void stop() override;
 
 private:
     // The cached token if there is one that has not expired.
@@ -49,5 +48,4 @@ private:
     URLSession &m_session;
     Role m_role;
     QPointer<URLSessionTask> m_task;
-    bool m_cancelled = false;
 };
