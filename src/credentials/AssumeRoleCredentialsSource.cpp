@@ -1,7 +1,6 @@
 #include "AssumeRoleCredentialsSource.h"
 
 #include "AWSEndpoint.h"
-#include "AWSRequest.h"
 #include "AWSURLRequestSigner.h"
 #include "AWSXMLReply.h"
 #include "DisplayedText.h"
@@ -28,8 +27,6 @@ void AssumeRoleCredentialsSource::start()
 void AssumeRoleCredentialsSource::stop()
 {
     m_source->cancel();
-    if (m_task)
-        m_task->cancel();
     // The question may stay open: its answer is then ignored.
     if (std::exchange(m_asking, false))
         finishLater(cancelledAlert());
@@ -41,14 +38,14 @@ void AssumeRoleCredentialsSource::sourceFinished(const Result &result)
     if (!credentials || isCancelled())
         return finish(result);
     if (!m_role.mfaSerial)
-        return send(*credentials, std::nullopt);
+        return assumeRole(*credentials, std::nullopt);
     m_asking = true;
     m_desktop.askForText(QStringLiteral("Enter MFA code for %1:").arg(*m_role.mfaSerial),
         [self = QPointer(this), credentials = *credentials](const std::optional<QString> &code) {
             if (!self || !std::exchange(self->m_asking, false))
                 return;
             if (code && !code->isEmpty())
-                return self->send(credentials, code);
+                return self->assumeRole(credentials, code);
             self->finishLater(Alert { QStringLiteral("No MFA code"),
                 QStringLiteral("The profile \"%1\" assumes its role with the MFA device %2, "
                                "and no code was entered.")
@@ -57,19 +54,10 @@ void AssumeRoleCredentialsSource::sourceFinished(const Result &result)
         });
 }
 
-void AssumeRoleCredentialsSource::send(
+void AssumeRoleCredentialsSource::assumeRole(
     const AWSCredentials &credentials, const std::optional<QString> &tokenCode)
 {
-    m_task = AWSRequest::send<Result>(
-        m_session, request(credentials, tokenCode),
-        [profile = m_role.profile](const std::optional<QByteArray> &body,
-            const std::optional<TransportError> &transportError) {
-            return reply(profile, body, transportError);
-        },
-        [self = QPointer(this)](const Result &result) {
-            if (self)
-                self->finish(result);
-        });
+    send(m_session, request(credentials, tokenCode), std::bind_front(&reply, m_role.profile));
 }
 
 std::variant<URLRequest, TransportError> AssumeRoleCredentialsSource::request(

@@ -2,8 +2,6 @@
 
 #include "MainThread.h"
 
-#include <QPointer>
-
 void CredentialsSource::fetch(Completion completion)
 {
     m_completion = std::move(completion);
@@ -13,6 +11,8 @@ void CredentialsSource::fetch(Completion completion)
 void CredentialsSource::cancel()
 {
     m_cancelled = true;
+    if (m_task)
+        m_task->cancel();
     stop();
 }
 
@@ -20,6 +20,17 @@ Alert CredentialsSource::cancelledAlert()
 {
     return { QStringLiteral("Failed to get credentials from AWS"),
         QStringLiteral("The request was cancelled.") };
+}
+
+void CredentialsSource::send(URLSession &session,
+    std::variant<URLRequest, TransportError> request,
+    AWSRequest::Reader<Result> read)
+{
+    m_task = AWSRequest::send<Result>(session, std::move(request), std::move(read),
+        [self = QPointer(this)](const Result &result) {
+            if (self)
+                self->finish(result);
+        });
 }
 
 void CredentialsSource::finish(const Result &result)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AWSCredentials.h"
+#include "AWSRequest.h"
 #include "Cancellable.h"
 #include "DesktopServices.h"
 
@@ -20,7 +21,7 @@ public:
     // before (keys at hand, say) comes as it is.
     void fetch(Completion completion);
 
-    // Stops the work in flight through stop().
+    // Stops the call in flight, and the rest of the work through stop().
     void cancel() final;
 
 protected:
@@ -28,8 +29,12 @@ protected:
     bool isCancelled() const { return m_cancelled; }
 
     virtual void start() = 0;
-    // What the source has running and can stop: a command, a question, a call.
+    // What else the source has running and can stop: a command, a question, another source.
     virtual void stop() { }
+    // Sends the call that gives the keys, and finishes with what `read` makes of its reply.
+    void send(URLSession &session,
+        std::variant<URLRequest, TransportError> request,
+        AWSRequest::Reader<Result> read);
     // Hands `result` to the completion the first time; later calls do nothing.
     void finish(const Result &result);
     // The same, posted to the main thread: for outcomes known inside start().
@@ -39,5 +44,6 @@ private:
     void deliver(const Result &result);
 
     Completion m_completion;
+    QPointer<URLSessionTask> m_task;
     bool m_cancelled = false;
 };

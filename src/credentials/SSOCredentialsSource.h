@@ -5,12 +5,8 @@
 #include "URLRequest.h"
 
 #include <QByteArray>
-#include <QPointer>
 
 #include <optional>
-
-class URLSession;
-class URLSessionTask;
 
 // A profile's single sign-on: the token that `aws sso login` cached in ~/.aws/sso/cache,
 // then the portal's GetRoleCredentials at AWS_ENDPOINT_URL_SSO or
@@ -39,7 +35,6 @@ public:
 
 protected:
     void start() override;
-    void stop() override;
 
 private:
     // The cached token if there is one that has not expired.
@@ -47,5 +42,4 @@ private:
 
     URLSession &m_session;
     Role m_role;
-    QPointer<URLSessionTask> m_task;
 };
