@@ -1,7 +1,6 @@
 #include "AssumeRoleCredentialsSource.h"
 
 #include "AWSEndpoint.h"
-#include "AWSURLRequestSigner.h"
 #include "AWSXMLReply.h"
 #include "DisplayedText.h"
 #include "URLQueryItem.h"
@@ -90,12 +89,8 @@ std::variant<URLRequest, TransportError> AssumeRoleCredentialsSource::request(
     request.body = encodedQuery(items);
     request.addValue(QStringLiteral("application/x-www-form-urlencoded; charset=utf-8"),
         QStringLiteral("Content-Type"));
-    const AWSURLRequestSigner signer(QStringLiteral("sts"), m_role.region, credentials.accessKeyId,
-        credentials.secretAccessKey, credentials.sessionToken.value_or(QString()));
-    auto signedRequest = signer.sign(request);
-    if (const SigningError *error = std::get_if<SigningError>(&signedRequest))
-        return TransportError { TransportError::Kind::Configuration, error->description };
-    return std::get<URLRequest>(std::move(signedRequest));
+    return AWSRequest::signedRequest(QStringLiteral("sts"), m_role.region, credentials.accessKeyId,
+        credentials.secretAccessKey, credentials.sessionToken.value_or(QString()), request);
 }
 
 CredentialsSource::Result AssumeRoleCredentialsSource::reply(const QString &profile,

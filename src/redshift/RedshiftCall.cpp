@@ -1,7 +1,7 @@
 #include "RedshiftCall.h"
 
 #include "AWSEndpoint.h"
-#include "AWSURLRequestSigner.h"
+#include "AWSRequest.h"
 
 std::variant<URLRequest, TransportError> RedshiftCall::queryCall(
     const QString &action, URLQueryItems parameters) const
@@ -26,14 +26,10 @@ std::variant<URLRequest, TransportError> RedshiftCall::signedPost(
     const QString &service, URLRequest request) const
 {
     request.method = QStringLiteral("POST");
-    const AWSURLRequestSigner signer(service, awsRegion.value_or(QString()),
+    return AWSRequest::signedRequest(service, awsRegion.value_or(QString()),
         accessKeyID.value_or(QString()), secretAccessKey.value_or(QString()),
-        sessionToken.value_or(QString()));
-    auto signedRequest
-        = signer.sign(request, signingTime.value_or(QDateTime::currentDateTimeUtc()));
-    if (const SigningError *error = std::get_if<SigningError>(&signedRequest))
-        return TransportError { TransportError::Kind::Configuration, error->description };
-    return std::get<URLRequest>(std::move(signedRequest));
+        sessionToken.value_or(QString()), request,
+        signingTime.value_or(QDateTime::currentDateTimeUtc()));
 }
 
 std::optional<QString> RedshiftCall::errorMessage(const AWSXMLReply &reply)
