@@ -13,7 +13,8 @@ std::variant<URLRequest, TransportError> RedshiftCall::queryCall(
     QUrl url = std::get<QUrl>(std::move(endpoint));
 
     // The service wants the API version with every action; the AWS SDKs send it just before
-    // the action.
+    // the action. The connect flow forwards no items of these names; any other caller's are
+    // dropped rather than sent twice.
     parameters.removeIf(
         [](const URLQueryItem &item) { return item.name == u"Version" || item.name == u"Action"; });
     parameters.append({ QStringLiteral("Version"), QStringLiteral("2012-12-01") });
