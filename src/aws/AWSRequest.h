@@ -5,14 +5,25 @@
 #include "URLSession.h"
 #include "URLSessionTask.h"
 
+#include <QDateTime>
 #include <QPointer>
 
 #include <functional>
 #include <optional>
 #include <variant>
 
-// Sending an AWS call and bringing its result back to the main thread.
+// Signing an AWS call, sending it and bringing its result back to the main thread.
 namespace AWSRequest {
+
+// `request` signed with AWS Signature Version 4 for `service` in `region` with these keys at
+// `now`, or why it cannot be signed as a Configuration error.
+std::variant<URLRequest, TransportError> signedRequest(const QString &service,
+    const QString &region,
+    const QString &accessKeyId,
+    const QString &secretAccessKey,
+    const QString &sessionToken,
+    const URLRequest &request,
+    const QDateTime &now = QDateTime::currentDateTimeUtc());
 
 // Turns a reply's body and transport error into the call's result.
 template <class Result>

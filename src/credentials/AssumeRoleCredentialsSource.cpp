@@ -1,8 +1,6 @@
 #include "AssumeRoleCredentialsSource.h"
 
 #include "AWSEndpoint.h"
-#include "AWSRequest.h"
-#include "AWSURLRequestSigner.h"
 #include "AWSXMLReply.h"
 #include "DisplayedText.h"
 #include "URLQueryItem.h"
@@ -25,34 +23,28 @@ void AssumeRoleCredentialsSource::start()
     m_source->fetch([this](const Result &result) { sourceFinished(result); });
 }
 
-void AssumeRoleCredentialsSource::cancel()
+void AssumeRoleCredentialsSource::stop()
 {
-    m_cancelled = true;
     m_source->cancel();
-    if (m_task)
-        m_task->cancel();
     // The question may stay open: its answer is then ignored.
-    if (m_asking)
+    if (std::exchange(m_asking, false))
         finishLater(cancelledAlert());
 }
 
 void AssumeRoleCredentialsSource::sourceFinished(const Result &result)
 {
-    if (m_cancelled)
-        return finish(cancelledAlert());
     const auto *credentials = std::get_if<AWSCredentials>(&result);
-    if (!credentials)
+    if (!credentials || isCancelled())
         return finish(result);
     if (!m_role.mfaSerial)
-        return send(*credentials, std::nullopt);
+        return assumeRole(*credentials, std::nullopt);
     m_asking = true;
     m_desktop.askForText(QStringLiteral("Enter MFA code for %1:").arg(*m_role.mfaSerial),
         [self = QPointer(this), credentials = *credentials](const std::optional<QString> &code) {
-            if (!self || self->m_cancelled)
+            if (!self || !std::exchange(self->m_asking, false))
                 return;
-            self->m_asking = false;
             if (code && !code->isEmpty())
-                return self->send(credentials, code);
+                return self->assumeRole(credentials, code);
             self->finishLater(Alert { QStringLiteral("No MFA code"),
                 QStringLiteral("The profile \"%1\" assumes its role with the MFA device %2, "
                                "and no code was entered.")
@@ -61,19 +53,10 @@ void AssumeRoleCredentialsSource::sourceFinished(const Result &result)
         });
 }
 
-void AssumeRoleCredentialsSource::send(
+void AssumeRoleCredentialsSource::assumeRole(
     const AWSCredentials &credentials, const std::optional<QString> &tokenCode)
 {
-    m_task = AWSRequest::send<Result>(
-        m_session, request(credentials, tokenCode),
-        [profile = m_role.profile](const std::optional<QByteArray> &body,
-            const std::optional<TransportError> &transportError) {
-            return reply(profile, body, transportError);
-        },
-        [self = QPointer(this)](const Result &result) {
-            if (self)
-                self->finish(self->m_cancelled ? cancelledAlert() : result);
-        });
+    send(m_session, request(credentials, tokenCode), std::bind_front(&reply, m_role.profile));
 }
 
 std::variant<URLRequest, TransportError> AssumeRoleCredentialsSource::request(
@@ -106,12 +89,8 @@ std::variant<URLRequest, TransportError> AssumeRoleCredentialsSource::request(
     request.body = encodedQuery(items);
     request.addValue(QStringLiteral("application/x-www-form-urlencoded; charset=utf-8"),
         QStringLiteral("Content-Type"));
-    const AWSURLRequestSigner signer(QStringLiteral("sts"), m_role.region, credentials.accessKeyId,
-        credentials.secretAccessKey, credentials.sessionToken.value_or(QString()));
-    auto signedRequest = signer.sign(request);
-    if (const SigningError *error = std::get_if<SigningError>(&signedRequest))
-        return TransportError { TransportError::Kind::Configuration, error->description };
-    return std::get<URLRequest>(std::move(signedRequest));
+    return AWSRequest::signedRequest(QStringLiteral("sts"), m_role.region, credentials.accessKeyId,
+        credentials.secretAccessKey, credentials.sessionToken.value_or(QString()), request);
 }
 
 CredentialsSource::Result AssumeRoleCredentialsSource::reply(const QString &profile,

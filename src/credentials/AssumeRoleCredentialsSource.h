@@ -5,13 +5,9 @@
 #include "URLRequest.h"
 
 #include <QByteArray>
-#include <QPointer>
 
 #include <memory>
 #include <optional>
-
-class URLSession;
-class URLSessionTask;
 
 // A profile's role_arn: the keys of its source, then STS AssumeRole (the query API, signed
 // for "sts" in the profile's region) at AWS_ENDPOINT_URL_STS or https://sts.<region>.
@@ -34,8 +30,6 @@ public:
         std::unique_ptr<CredentialsSource> source,
         Role role);
 
-    void cancel() override;
-
     // The signed AssumeRole call made with `credentials`, or why it cannot be made.
     std::variant<URLRequest, TransportError> request(
         const AWSCredentials &credentials, const std::optional<QString> &tokenCode) const;
@@ -47,16 +41,15 @@ public:
 
 protected:
     void start() override;
+    void stop() override;
 
 private:
     void sourceFinished(const Result &result);
-    void send(const AWSCredentials &credentials, const std::optional<QString> &tokenCode);
+    void assumeRole(const AWSCredentials &credentials, const std::optional<QString> &tokenCode);
 
     URLSession &m_session;
     DesktopServices &m_desktop;
     std::unique_ptr<CredentialsSource> m_source;
     Role m_role;
-    QPointer<URLSessionTask> m_task;
     bool m_asking = false;
-    bool m_cancelled = false;
 };

@@ -19,10 +19,7 @@ std::optional<QString> present(const std::optional<QString> &value)
     return value && !value->isEmpty() ? value : std::nullopt;
 }
 
-std::optional<QString> environment(const char *name)
-{
-    return present(qEnvironmentVariable(name));
-}
+constexpr auto environment = &ProfileSourceBuilder::environment;
 
 const QString incomplete = QStringLiteral("Incomplete Redshift IAM URL");
 

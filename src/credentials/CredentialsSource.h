@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AWSCredentials.h"
+#include "AWSRequest.h"
 #include "Cancellable.h"
 #include "DesktopServices.h"
 
@@ -16,18 +17,33 @@ public:
     using Completion = std::function<void(const Result &)>;
 
     // Starts getting the keys: `completion` runs once, later, on the main thread, also after
-    // cancel(), which makes it come soon with an alert.
+    // cancel(). An outcome reached after cancel() comes as the cancelled alert; one reached
+    // before (keys at hand, say) comes as it is.
     void fetch(Completion completion);
 
-    static Alert cancelledAlert();
+    // Stops the call in flight, and the rest of the work through stop().
+    void cancel() final;
 
 protected:
+    static Alert cancelledAlert();
+    bool isCancelled() const { return m_cancelled; }
+
     virtual void start() = 0;
+    // What else the source has running and can stop: a command, a question, another source.
+    virtual void stop() { }
+    // Sends the call that gives the keys, and finishes with what `read` makes of its reply.
+    void send(URLSession &session,
+        std::variant<URLRequest, TransportError> request,
+        AWSRequest::Reader<Result> read);
     // Hands `result` to the completion the first time; later calls do nothing.
     void finish(const Result &result);
     // The same, posted to the main thread: for outcomes known inside start().
     void finishLater(const Result &result);
 
 private:
+    void deliver(const Result &result);
+
     Completion m_completion;
+    QPointer<URLSessionTask> m_task;
+    bool m_cancelled = false;
 };

@@ -41,13 +41,13 @@ ProcessCredentialsSource::ProcessCredentialsSource(
     m_process.setInputChannelMode(QProcess::ForwardedInputChannel);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, [this] {
-        stop(QStringLiteral("did not finish within %1 s and was stopped")
+        kill(QStringLiteral("did not finish within %1 s and was stopped")
                  .arg(double(m_timeLimit.count()) / 1000));
     });
     connect(&m_process, &QProcess::readyReadStandardOutput, this, [this] {
         m_output += m_process.readAllStandardOutput();
         if (m_output.size() > maxOutputSize)
-            stop(QStringLiteral("wrote more than 1 MiB to its standard output"));
+            kill(QStringLiteral("wrote more than 1 MiB to its standard output"));
     });
     connect(&m_process, &QProcess::readyReadStandardError, this, [this] {
         m_errors += m_process.readAllStandardError().left(maxErrorSize - m_errors.size());
@@ -85,13 +85,13 @@ void ProcessCredentialsSource::start()
     m_process.start(QIODevice::ReadOnly);
 }
 
-void ProcessCredentialsSource::cancel()
+void ProcessCredentialsSource::stop()
 {
-    m_cancelled = true;
-    stop(QStringLiteral("was cancelled"));
+    // The outcome after a cancel is the cancelled alert: this reason only marks the kill.
+    kill(QStringLiteral("was cancelled"));
 }
 
-void ProcessCredentialsSource::stop(QString reason)
+void ProcessCredentialsSource::kill(QString reason)
 {
     if (m_process.state() == QProcess::NotRunning)
         return;
@@ -104,8 +104,6 @@ void ProcessCredentialsSource::finished(int exitCode, QProcess::ExitStatus exitS
     m_timer.stop();
     m_output += m_process.readAllStandardOutput();
     m_errors += m_process.readAllStandardError().left(maxErrorSize - m_errors.size());
-    if (m_cancelled)
-        return finish(cancelledAlert());
     if (!m_stopReason.isEmpty())
         return fail(m_stopReason);
     if (exitStatus != QProcess::NormalExit)

@@ -21,14 +21,13 @@ public:
         std::chrono::milliseconds timeLimit = std::chrono::seconds(60));
     ~ProcessCredentialsSource() override;
 
-    // Kills the running command.
-    void cancel() override;
-
 protected:
     void start() override;
+    // Kills the running command.
+    void stop() override;
 
 private:
-    void stop(QString reason);
+    void kill(QString reason);
     void finished(int exitCode, QProcess::ExitStatus exitStatus);
     void fail(const QString &reason);
 
@@ -40,5 +39,4 @@ private:
     QByteArray m_output;
     QByteArray m_errors;
     QString m_stopReason; // why the command was killed, if it was
-    bool m_cancelled = false;
 };

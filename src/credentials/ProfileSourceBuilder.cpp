@@ -8,12 +8,6 @@
 
 namespace {
 
-std::optional<QString> environment(const char *name)
-{
-    const QString value = qEnvironmentVariable(name);
-    return value.isEmpty() ? std::nullopt : std::optional(value);
-}
-
 QString quoted(const QString &text)
 {
     return u'"' + displayedText(text) + u'"';
@@ -192,4 +186,10 @@ std::optional<std::variant<AWSCredentials, Alert>> ProfileSourceBuilder::environ
         return Alert { QStringLiteral("Incomplete AWS keys in the environment"),
             QStringLiteral("AWS_ACCESS_KEY_ID is set, and AWS_SECRET_ACCESS_KEY is not.") };
     return AWSCredentials { *keyId, *secret, environment("AWS_SESSION_TOKEN") };
+}
+
+std::optional<QString> ProfileSourceBuilder::environment(const char *name)
+{
+    const QString value = qEnvironmentVariable(name);
+    return value.isEmpty() ? std::nullopt : std::optional(value);
 }

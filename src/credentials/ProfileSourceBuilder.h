@@ -31,6 +31,8 @@ public:
     // The keys in AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY and AWS_SESSION_TOKEN: absent
     // when no key ID is set, an alert when the secret is missing.
     static std::optional<std::variant<AWSCredentials, Alert>> environmentCredentials();
+    // The variable's value; an empty one is missing too, as the service could only refuse it.
+    static std::optional<QString> environment(const char *name);
 
 private:
     Built source(const QString &profile, QStringList &visited, bool asSourceProfile);

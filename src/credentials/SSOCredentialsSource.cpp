@@ -1,7 +1,6 @@
 #include "SSOCredentialsSource.h"
 
 #include "AWSEndpoint.h"
-#include "AWSRequest.h"
 #include "DisplayedText.h"
 #include "URLQueryItem.h"
 
@@ -30,23 +29,7 @@ void SSOCredentialsSource::start()
                     displayedText(QDir::homePath() + QStringLiteral("/.aws/sso/cache"))) });
         return;
     }
-    m_task = AWSRequest::send<Result>(
-        m_session, request(*token),
-        [profile = m_role.profile](const std::optional<QByteArray> &body,
-            const std::optional<TransportError> &transportError) {
-            return reply(profile, body, transportError);
-        },
-        [self = QPointer(this)](const Result &result) {
-            if (self)
-                self->finish(self->m_cancelled ? cancelledAlert() : result);
-        });
-}
-
-void SSOCredentialsSource::cancel()
-{
-    m_cancelled = true;
-    if (m_task)
-        m_task->cancel();
+    send(m_session, request(*token), std::bind_front(&reply, m_role.profile));
 }
 
 std::optional<QString> SSOCredentialsSource::cachedToken() const

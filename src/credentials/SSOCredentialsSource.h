@@ -5,12 +5,8 @@
 #include "URLRequest.h"
 
 #include <QByteArray>
-#include <QPointer>
 
 #include <optional>
-
-class URLSession;
-class URLSessionTask;
 
 // A profile's single sign-on: the token that `aws sso login` cached in ~/.aws/sso/cache,
 // then the portal's GetRoleCredentials at AWS_ENDPOINT_URL_SSO or
@@ -29,8 +25,6 @@ public:
 
     SSOCredentialsSource(URLSession &session, Role role);
 
-    void cancel() override;
-
     // The GetRoleCredentials call with `accessToken`, or why it cannot be made.
     std::variant<URLRequest, TransportError> request(const QString &accessToken) const;
     // What a reply means: the roleCredentials when they are whole, else an alert quoting the
@@ -48,6 +42,4 @@ private:
 
     URLSession &m_session;
     Role m_role;
-    QPointer<URLSessionTask> m_task;
-    bool m_cancelled = false;
 };

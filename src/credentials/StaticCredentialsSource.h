@@ -7,7 +7,6 @@ class StaticCredentialsSource : public CredentialsSource {
     Q_OBJECT
 public:
     explicit StaticCredentialsSource(AWSCredentials credentials);
-    void cancel() override { }
 
 protected:
     void start() override;

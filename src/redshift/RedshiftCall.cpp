@@ -1,7 +1,7 @@
 #include "RedshiftCall.h"
 
 #include "AWSEndpoint.h"
-#include "AWSURLRequestSigner.h"
+#include "AWSRequest.h"
 
 std::variant<URLRequest, TransportError> RedshiftCall::queryCall(
     const QString &action, URLQueryItems parameters) const
@@ -13,7 +13,8 @@ std::variant<URLRequest, TransportError> RedshiftCall::queryCall(
     QUrl url = std::get<QUrl>(std::move(endpoint));
 
     // The service wants the API version with every action; the AWS SDKs send it just before
-    // the action.
+    // the action. The connect flow forwards no items of these names; any other caller's are
+    // dropped rather than sent twice.
     parameters.removeIf(
         [](const URLQueryItem &item) { return item.name == u"Version" || item.name == u"Action"; });
     parameters.append({ QStringLiteral("Version"), QStringLiteral("2012-12-01") });
@@ -26,14 +27,10 @@ std::variant<URLRequest, TransportError> RedshiftCall::signedPost(
     const QString &service, URLRequest request) const
 {
     request.method = QStringLiteral("POST");
-    const AWSURLRequestSigner signer(service, awsRegion.value_or(QString()),
+    return AWSRequest::signedRequest(service, awsRegion.value_or(QString()),
         accessKeyID.value_or(QString()), secretAccessKey.value_or(QString()),
-        sessionToken.value_or(QString()));
-    auto signedRequest
-        = signer.sign(request, signingTime.value_or(QDateTime::currentDateTimeUtc()));
-    if (const SigningError *error = std::get_if<SigningError>(&signedRequest))
-        return TransportError { TransportError::Kind::Configuration, error->description };
-    return std::get<URLRequest>(std::move(signedRequest));
+        sessionToken.value_or(QString()), request,
+        signingTime.value_or(QDateTime::currentDateTimeUtc()));
 }
 
 std::optional<QString> RedshiftCall::errorMessage(const AWSXMLReply &reply)
