@@ -155,13 +155,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
                         f"{outcome}</Code><Message>{escape(message)}</Message></Error>"
                         "</ErrorResponse>")
         data = (json.dumps(document) if is_json else document).encode()
+        # Logged before the reply goes out, so that the log is whole once the client has it.
+        with open("requests.log", "a", encoding="utf-8") as log:
+            log.write(f"{status} {outcome}\n")
         self.send_response(status)
         self.send_header("Content-Type", "application/x-amz-json-1.1" if is_json else "text/xml")
         self.send_header("Content-Length", str(len(data)))
         self.end_headers()
         self.wfile.write(data)
-        with open("requests.log", "a", encoding="utf-8") as log:
-            log.write(f"{status} {outcome}\n")
 
     do_GET = do_POST
 
