@@ -1,8 +1,8 @@
 #include "AppDelegate.h"
-#include "CredentialsEndpoint.h"
 #include "MainWindow.h"
 #include "RecordingOpener.h"
 #include "ScopedEnv.h"
+#include "TestHttpServer.h"
 
 #include <QAbstractButton>
 #include <QClipboard>
@@ -18,7 +18,11 @@ using namespace Qt::StringLiterals;
 class TestAppDelegate : public QObject {
     Q_OBJECT
 
-    CredentialsEndpoint m_endpoint;
+    CleanNetworkEnv m_network;
+    TestHttpServer m_server;
+    ScopedEnv m_endpoint { "AWS_ENDPOINT_URL", m_server.url().toEncoded() };
+    const QString m_iamURL
+        = u"jdbc:redshift:iam://c.x.us-west-2.redshift.amazonaws.com:5439/dev?"_s;
     RecordingOpener m_opener;
     MainWindow m_window;
     AppDelegate m_delegate { m_window };
@@ -53,6 +57,8 @@ class TestAppDelegate : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
+        m_server.setReply(
+            { 200, {}, "<R><DbUser>IAM:alice</DbUser><DbPassword>secret</DbPassword></R>" });
         m_window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&m_window));
     }
@@ -72,7 +78,8 @@ private Q_SLOTS:
     // responsive and busy, Return does nothing more, and Cancel reaches the new step.
     void shouldConnectThenCancel()
     {
-        m_window.urlField()->setText(CredentialsEndpoint::iamURL());
+        m_window.urlField()->setText(
+            m_iamURL + u"AccessKeyID=AKIDEXAMPLE&SecretAccessKey=wJalrXUtnFEMI"_s);
         QTest::mouseClick(m_window.connectButton(), Qt::LeftButton);
         QTRY_VERIFY(m_opener.openedURL().startsWith("postgres://IAM%3Aalice:secret@"));
         QTRY_VERIFY(!isBusy());
@@ -82,7 +89,7 @@ private Q_SLOTS:
             "300' "
                 + m_home.filePath(u"started"_s).toUtf8() + '\n');
         const ScopedEnv config("AWS_CONFIG_FILE", m_home.filePath(u"config"_s).toUtf8());
-        m_window.urlField()->setText(CredentialsEndpoint::iamURL(u"Profile=slow"_s));
+        m_window.urlField()->setText(m_iamURL + u"Profile=slow"_s);
         QElapsedTimer sinceTick;
         qint64 longestStall = 0;
         QTimer ticker;
@@ -101,7 +108,7 @@ private Q_SLOTS:
         dismissAlertSheet(
             u"Failed to get credentials from AWS"_s, u"The request was cancelled.\n"_s);
         QVERIFY(!isBusy());
-        QCOMPARE(m_endpoint.server.requests().size(), 1);
+        QCOMPARE(m_server.requests().size(), 1);
     }
 
     // The real xdg-open in a desktop of its own (as tests/e2e/e2e.sh makes one): with

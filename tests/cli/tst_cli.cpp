@@ -1,6 +1,7 @@
-#include "CredentialsEndpoint.h"
 #include "RecordingOpener.h"
+#include "ScopedEnv.h"
 #include "TestCases.h"
+#include "TestHttpServer.h"
 
 #include <QProcess>
 #include <QtTest>
@@ -12,20 +13,22 @@ using namespace Qt::StringLiterals;
 class TestCli : public QObject {
     Q_OBJECT
 
-    CredentialsEndpoint m_endpoint;
+    CleanNetworkEnv m_network;
+    TestHttpServer m_server;
+    ScopedEnv m_endpoint { "AWS_ENDPOINT_URL", m_server.url().toEncoded() };
     QProcess m_process;
 
     // The child inherits this process's environment, and with it the endpoint and PATH. The
     // server answers on this thread, so the process is awaited with the event loop running.
     void run(const QStringList &arguments, const QByteArray &input, bool interrupt = false)
     {
-        const qsizetype requests = m_endpoint.server.requests().size();
+        const qsizetype requests = m_server.requests().size();
         m_process.start(QStringLiteral(IAMLINK_CLI_PATH), arguments);
         QVERIFY(m_process.waitForStarted());
         m_process.write(input);
         m_process.closeWriteChannel();
         if (interrupt) {
-            QTRY_COMPARE(m_endpoint.server.requests().size(), requests + 1);
+            QTRY_COMPARE(m_server.requests().size(), requests + 1);
             QCOMPARE(::kill(pid_t(m_process.processId()), SIGINT), 0);
         }
         QTRY_COMPARE_WITH_TIMEOUT(m_process.state(), QProcess::NotRunning, 20000);
@@ -33,7 +36,11 @@ class TestCli : public QObject {
     }
 
 private Q_SLOTS:
-    void init() { m_endpoint.replyCredentials(u"IAM:alice"_s, u"p/w@:#"_s); }
+    void init()
+    {
+        m_server.setReply(
+            { 200, {}, "<R><DbUser>IAM:alice</DbUser><DbPassword>p/w@:#</DbPassword></R>" });
+    }
 
     void shouldRun_data() { addTestCaseRows(QFINDTESTDATA("cli-cases.json")); }
 
@@ -55,8 +62,11 @@ private Q_SLOTS:
 
     void shouldCancelOnInterrupt()
     {
-        m_endpoint.neverAnswer();
-        run({ u"--print"_s, CredentialsEndpoint::iamURL() }, {}, true);
+        m_server.setReply({ .neverAnswer = true });
+        run({ u"--print"_s,
+                u"jdbc:redshift:iam://c.x.us-west-2.redshift.amazonaws.com:5439/dev"
+                "?AccessKeyID=AKIDEXAMPLE&SecretAccessKey=wJalrXUtnFEMI"_s },
+            {}, true);
         QCOMPARE(m_process.exitCode(), 1);
         QCOMPARE(m_process.readAllStandardOutput(), QByteArray());
         QCOMPARE(m_process.readAllStandardError(),

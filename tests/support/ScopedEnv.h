@@ -1,53 +1,50 @@
 #pragma once
 
 #include <QByteArray>
-#include <QtGlobal>
+#include <QList>
 
-#include <list>
 #include <optional>
+#include <utility>
 
-// Sets (or, with no value, unsets) an environment variable for the lifetime of the object
-// and restores what was there before.
+// Sets (or, with no value, unsets) environment variables for the lifetime of the object and
+// then restores what was there before.
 class ScopedEnv {
 public:
+    using Settings = QList<std::pair<QByteArray, std::optional<QByteArray>>>;
+
     ScopedEnv(const char *name, std::optional<QByteArray> value)
-        : m_name(name)
+        : ScopedEnv(Settings { { name, std::move(value) } })
     {
-        if (qEnvironmentVariableIsSet(name))
-            m_previous = qgetenv(name);
-        if (value)
-            qputenv(name, *value);
-        else
-            qunsetenv(name);
+    }
+    explicit ScopedEnv(const Settings &settings)
+    {
+        for (const auto &[name, value] : settings) {
+            const char *variable = name.constData();
+            m_previous.prepend({ name,
+                qEnvironmentVariableIsSet(variable) ? std::optional(qgetenv(variable))
+                                                    : std::nullopt });
+            value ? qputenv(variable, *value) : qunsetenv(variable);
+        }
     }
     ~ScopedEnv()
     {
-        if (m_previous)
-            qputenv(m_name, *m_previous);
-        else
-            qunsetenv(m_name);
+        for (const auto &[name, value] : std::as_const(m_previous))
+            value ? qputenv(name.constData(), *value) : qunsetenv(name.constData());
     }
-    ScopedEnv(const ScopedEnv &) = delete;
-    ScopedEnv &operator=(const ScopedEnv &) = delete;
+    Q_DISABLE_COPY_MOVE(ScopedEnv)
 
 private:
-    const char *m_name;
-    std::optional<QByteArray> m_previous;
+    Settings m_previous; // latest first, so that a name set twice gets its first value back
 };
 
 // Unsets, for its lifetime, every variable through which the machine's environment could
 // route loopback traffic elsewhere, redirect the service or add trust.
-class CleanNetworkEnv {
-public:
+struct CleanNetworkEnv : ScopedEnv {
     CleanNetworkEnv()
+        : ScopedEnv({ { "http_proxy", {} }, { "https_proxy", {} }, { "all_proxy", {} },
+            { "no_proxy", {} }, { "HTTP_PROXY", {} }, { "HTTPS_PROXY", {} }, { "ALL_PROXY", {} },
+            { "NO_PROXY", {} }, { "AWS_ENDPOINT_URL", {} }, { "AWS_ENDPOINT_URL_REDSHIFT", {} },
+            { "AWS_ENDPOINT_URL_REDSHIFT_SERVERLESS", {} }, { "AWS_CA_BUNDLE", {} } })
     {
-        for (const char *name :
-            { "http_proxy", "https_proxy", "all_proxy", "no_proxy", "HTTP_PROXY", "HTTPS_PROXY",
-                "ALL_PROXY", "NO_PROXY", "AWS_ENDPOINT_URL", "AWS_ENDPOINT_URL_REDSHIFT",
-                "AWS_ENDPOINT_URL_REDSHIFT_SERVERLESS", "AWS_CA_BUNDLE" })
-            m_unset.emplace_back(name, std::nullopt);
     }
-
-private:
-    std::list<ScopedEnv> m_unset;
 };
