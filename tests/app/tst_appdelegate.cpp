@@ -18,7 +18,7 @@ using namespace Qt::StringLiterals;
 class TestAppDelegate : public QObject {
     Q_OBJECT
 
-    CleanNetworkEnv m_network;
+    const ScopedEnv m_network { cleanNetwork };
     TestHttpServer m_server;
     ScopedEnv m_endpoint { "AWS_ENDPOINT_URL", m_server.url().toEncoded() };
     const QString m_iamURL

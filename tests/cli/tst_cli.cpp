@@ -13,7 +13,7 @@ using namespace Qt::StringLiterals;
 class TestCli : public QObject {
     Q_OBJECT
 
-    CleanNetworkEnv m_network;
+    const ScopedEnv m_network { cleanNetwork };
     TestHttpServer m_server;
     ScopedEnv m_endpoint { "AWS_ENDPOINT_URL", m_server.url().toEncoded() };
     QProcess m_process;

@@ -53,7 +53,7 @@ class TestCredentials : public QObject {
     Q_OBJECT
 
     TestHttpServer m_server;
-    CleanNetworkEnv m_network;
+    const ScopedEnv m_network { cleanNetwork };
 
 private Q_SLOTS:
     void shouldReadSharedFile_data() { addTestCaseRows(QFINDTESTDATA("sharedfile-cases.json")); }

@@ -4,7 +4,6 @@
 #include <QList>
 
 #include <optional>
-#include <utility>
 
 // Sets (or, with no value, unsets) environment variables for the lifetime of the object and
 // then restores what was there before.
@@ -12,39 +11,37 @@ class ScopedEnv {
 public:
     using Settings = QList<std::pair<QByteArray, std::optional<QByteArray>>>;
 
-    ScopedEnv(const char *name, std::optional<QByteArray> value)
-        : ScopedEnv(Settings { { name, std::move(value) } })
+    ScopedEnv(const char *name, const std::optional<QByteArray> &value)
     {
+        m_previous = apply({ { name, value } });
     }
-    explicit ScopedEnv(const Settings &settings)
+    explicit ScopedEnv(const Settings &settings) { m_previous = apply(settings); }
+    ~ScopedEnv() { apply(m_previous); }
+    Q_DISABLE_COPY_MOVE(ScopedEnv)
+
+private:
+    // Returns what restores the environment, latest first so that a name set twice gets its
+    // first value back.
+    static Settings apply(const Settings &settings)
     {
+        Settings previous;
         for (const auto &[name, value] : settings) {
             const char *variable = name.constData();
-            m_previous.prepend({ name,
+            previous.prepend({ name,
                 qEnvironmentVariableIsSet(variable) ? std::optional(qgetenv(variable))
                                                     : std::nullopt });
             value ? qputenv(variable, *value) : qunsetenv(variable);
         }
+        return previous;
     }
-    ~ScopedEnv()
-    {
-        for (const auto &[name, value] : std::as_const(m_previous))
-            value ? qputenv(name.constData(), *value) : qunsetenv(name.constData());
-    }
-    Q_DISABLE_COPY_MOVE(ScopedEnv)
 
-private:
-    Settings m_previous; // latest first, so that a name set twice gets its first value back
+    Settings m_previous;
 };
 
-// Unsets, for its lifetime, every variable through which the machine's environment could
-// route loopback traffic elsewhere, redirect the service or add trust.
-struct CleanNetworkEnv : ScopedEnv {
-    CleanNetworkEnv()
-        : ScopedEnv({ { "http_proxy", {} }, { "https_proxy", {} }, { "all_proxy", {} },
-            { "no_proxy", {} }, { "HTTP_PROXY", {} }, { "HTTPS_PROXY", {} }, { "ALL_PROXY", {} },
-            { "NO_PROXY", {} }, { "AWS_ENDPOINT_URL", {} }, { "AWS_ENDPOINT_URL_REDSHIFT", {} },
-            { "AWS_ENDPOINT_URL_REDSHIFT_SERVERLESS", {} }, { "AWS_CA_BUNDLE", {} } })
-    {
-    }
-};
+// Every variable through which the machine's environment could route loopback traffic
+// elsewhere, redirect the service or add trust, unset.
+inline const ScopedEnv::Settings cleanNetwork { { "http_proxy", {} }, { "https_proxy", {} },
+    { "all_proxy", {} }, { "no_proxy", {} }, { "HTTP_PROXY", {} }, { "HTTPS_PROXY", {} },
+    { "ALL_PROXY", {} }, { "NO_PROXY", {} }, { "AWS_ENDPOINT_URL", {} },
+    { "AWS_ENDPOINT_URL_REDSHIFT", {} }, { "AWS_ENDPOINT_URL_REDSHIFT_SERVERLESS", {} },
+    { "AWS_CA_BUNDLE", {} } };

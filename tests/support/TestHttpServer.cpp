@@ -44,8 +44,7 @@ void TestHttpServer::serve(QTcpSocket *socket)
         if (headEnd < 0)
             return;
         const QByteArray head = received.first(headEnd);
-        const QList<QByteArray> words = head.split(' ');
-        const RecordedRequest request { words[0], words.value(1), head,
+        const RecordedRequest request { head.split(' ')[0], head.split(' ').value(1), head,
             received.sliced(headEnd + 4) };
         if (request.body.size() < request.header("Content-Length").value_or("0").toLongLong())
             return;
@@ -56,10 +55,6 @@ void TestHttpServer::serve(QTcpSocket *socket)
         QByteArray reply = "HTTP/1.1 " + QByteArray::number(m_reply.status) + " Canned\r\n";
         for (const auto &[name, value] : std::as_const(m_reply.headers))
             reply += name + ": " + value + "\r\n";
-        const qint64 length
-            = m_reply.streamForever ? -1 : m_reply.declaredLength.value_or(m_reply.body.size());
-        if (length >= 0)
-            reply += "Content-Length: " + QByteArray::number(length) + "\r\n";
         socket->write(reply + "Connection: close\r\n\r\n" + m_reply.body);
         if (!m_reply.streamForever)
             socket->disconnectFromHost();

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QList>
 #include <QTcpServer>
 #include <QUrl>
 
@@ -17,15 +16,13 @@ struct RecordedRequest {
     std::optional<QByteArray> header(const QByteArray &name) const;
 };
 
-// What the server answers. Content-Length is the body's size unless declaredLength replaces it
-// (a larger one makes the server close the connection mid-body; -1 sends none, so the body ends
-// at close).
+// What the server answers. The body ends where the server closes the connection, unless the
+// headers declare a Content-Length (a larger one closes the connection mid-body).
 struct CannedReply {
     int status = 200;
     QList<QPair<QByteArray, QByteArray>> headers = {};
     QByteArray body = {};
     bool neverAnswer = false; // keeps the connection open without replying
-    std::optional<qint64> declaredLength = std::nullopt;
     bool streamForever = false; // body bytes without end until the client hangs up
 };
 
