@@ -107,13 +107,11 @@ private Q_SLOTS:
         const QString past(AWSXMLReply::maxGatheredCharacters / 10 + 1, u'x');
         server.setReply({ 200, {}, row[u"body"].toString().replace(u"@past"_s, past).toUtf8() });
         ScopedEnv::Settings set { { "AWS_CA_BUNDLE", TestHttpServer::caBundlePath().toUtf8() } };
-        const QJsonObject environment
+        const QJsonObject env
             = row.value(u"environment").toObject({ { u"AWS_ENDPOINT_URL"_s, u"@server"_s } });
-        for (const QString &name : environment.keys()) {
-            QString value = environment[name].toString();
-            set.append(
-                { name.toUtf8(), value.replace(u"@server"_s, server.url().toString()).toUtf8() });
-        }
+        const QString url = server.url().toString();
+        for (const QString &name : env.keys())
+            set.append({ name.toUtf8(), env[name].toString().replace(u"@server"_s, url).toUtf8() });
         const ScopedEnv scoped(set);
         URLSession session;
         m_delivered.clear();
@@ -125,9 +123,11 @@ private Q_SLOTS:
             = withCall(row, [&](auto call) { return !call->start(session, deliver).isNull(); });
         QVERIFY(m_delivered.isEmpty());
         QTRY_COMPARE(m_delivered.size(), 1);
-        const QString arrived = u", %1 arrived: "_s.arg(server.requests().size());
-        QCOMPARE((sent ? u"sent"_s : u"not sent"_s) + arrived + m_delivered[0],
-            row[u"result"].toString());
+        QStringList paths;
+        for (const RecordedRequest &request : server.requests())
+            paths << QString::fromUtf8(request.target.split('?')[0]);
+        const QString how = u"%1 [%2]: "_s.arg(sent ? u"sent" : u"not sent", paths.join(u' '));
+        QCOMPARE(how + m_delivered[0], row[u"result"].toString());
     }
 };
 
