@@ -97,9 +97,9 @@ private Q_SLOTS:
         QCOMPARE(sent, row[u"sent"].toVariant().toStringList());
     }
 
-    void reads_data() { addTestCaseRows(QFINDTESTDATA("replies.json")); }
+    void delivers_data() { addTestCaseRows(QFINDTESTDATA("replies.json")); }
 
-    void reads()
+    void delivers()
     {
         QFETCH(QJsonObject, row);
         TestHttpServer server(row[u"tls"].toBool());
