@@ -8,10 +8,7 @@
 #include <QClipboard>
 #include <QMessageBox>
 #include <QProgressBar>
-#include <QStandardPaths>
 #include <QtTest>
-
-#include <list>
 
 using namespace Qt::StringLiterals;
 
@@ -47,13 +44,6 @@ class TestAppDelegate : public QObject {
         return !m_window.connectButton()->isEnabled() && m_window.progressIndicator()->isVisible();
     }
 
-    void write(const QString &name, const QByteArray &text)
-    {
-        QFile file(m_home.filePath(name));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
-        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-
 private Q_SLOTS:
     void initTestCase()
     {
@@ -84,11 +74,13 @@ private Q_SLOTS:
         QTRY_VERIFY(m_opener.openedURL().startsWith("postgres://IAM%3Aalice:secret@"));
         QTRY_VERIFY(!isBusy());
 
-        write(u"config"_s,
-            "[profile slow]\ncredential_process = /bin/sh -c '/bin/touch \"$0\"; exec /bin/sleep "
-            "300' "
-                + m_home.filePath(u"started"_s).toUtf8() + '\n');
-        const ScopedEnv config("AWS_CONFIG_FILE", m_home.filePath(u"config"_s).toUtf8());
+        QFile config(m_home.filePath(u"config"_s));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write("[profile slow]\ncredential_process = /bin/sh -c '/bin/touch \"$0\"; exec "
+                     "/bin/sleep 300' "
+            + m_home.filePath(u"started"_s).toUtf8() + '\n');
+        config.close();
+        const ScopedEnv configFile("AWS_CONFIG_FILE", m_home.filePath(u"config"_s).toUtf8());
         m_window.urlField()->setText(m_iamURL + u"Profile=slow"_s);
         QElapsedTimer sinceTick;
         qint64 longestStall = 0;
@@ -109,45 +101,6 @@ private Q_SLOTS:
             u"Failed to get credentials from AWS"_s, u"The request was cancelled.\n"_s);
         QVERIFY(!isBusy());
         QCOMPARE(m_server.requests().size(), 1);
-    }
-
-    // The real xdg-open in a desktop of its own (as tests/e2e/e2e.sh makes one): with
-    // no handler, the alert; with the desktop entry that comes with iamlink, whose
-    // iamlink-psql here records its URL, the hand-off.
-    void shouldOpenWithTheShippedHandler()
-    {
-        if (QStandardPaths::findExecutable(u"xdg-open"_s, { u"/usr/bin"_s }).isEmpty())
-            QSKIP("xdg-utils is not installed");
-        const QByteArray dir = m_home.path().toUtf8();
-        std::list<ScopedEnv> desktop;
-        for (const char *name : { "TERMINAL", "DESKTOP_SESSION", "KDE_FULL_SESSION",
-                 "GNOME_DESKTOP_SESSION_ID", "DBUS_SESSION_BUS_ADDRESS" })
-            desktop.emplace_back(name, std::nullopt);
-        for (const auto &[name, value] : { std::pair { "PATH", dir + ":/usr/bin:/bin" },
-                 { "XDG_CURRENT_DESKTOP", "X-Generic" }, { "DISPLAY", ":iamlink-no-display" },
-                 { "BROWSER", "false" }, { "XDG_DATA_HOME", dir }, { "XDG_DATA_DIRS", dir },
-                 { "XDG_CONFIG_HOME", dir }, { "XDG_CONFIG_DIRS", dir } })
-            desktop.emplace_back(name, value);
-        write(u"x-terminal-emulator"_s, "#!/bin/sh\nshift\nexec \"$@\"\n");
-        write(u"iamlink-psql"_s,
-            "#!/bin/sh\nprintf '%s' \"$1\" >\"$0.part\" && mv \"$0.part\" \"$0.url\"\n");
-
-        m_window.urlField()->setText(u"postgres://alice:pw@host/dev"_s);
-        QTest::keyClick(m_window.urlField(), Qt::Key_Return);
-        dismissAlertSheet(
-            u"No application opens postgres: URLs"_s, u"xdg-open found no application"_s);
-
-        QVERIFY(QDir(m_home.path()).mkdir(u"applications"_s));
-        QVERIFY(QFile::copy(QFINDTESTDATA("../../data/io.github.iamlink.iamlink-psql.desktop"),
-            m_home.filePath(u"applications/io.github.iamlink.iamlink-psql.desktop"_s)));
-        // What update-desktop-database writes for it once the package is installed.
-        write(u"applications/mimeinfo.cache"_s,
-            "[MIME Cache]\nx-scheme-handler/postgres=io.github.iamlink.iamlink-psql.desktop;\n");
-        QTest::keyClick(m_window.urlField(), Qt::Key_Return);
-        QFile recorded(m_home.filePath(u"iamlink-psql.url"_s));
-        QTRY_VERIFY(recorded.exists());
-        QVERIFY(recorded.open(QIODevice::ReadOnly));
-        QCOMPARE(recorded.readAll(), "postgres://alice:pw@host/dev");
     }
 };
 

@@ -137,13 +137,10 @@ private Q_SLOTS:
         QVERIFY(!flow.isBusy());
         const QStringList events = row[u"events"].toVariant().toStringList();
         QCOMPARE(desktop.events.size(), events.size());
-        for (qsizetype i = 0; i < events.size(); ++i) {
-            if (events[i].endsWith(u'*'))
-                QVERIFY2(desktop.events[i].startsWith(events[i].chopped(1)),
-                    qPrintable(desktop.events[i].left(300)));
-            else
-                QCOMPARE(desktop.events[i], events[i]);
-        }
+        for (qsizetype i = 0; i < events.size(); ++i) // "*" at the end: any rest
+            QVERIFY2(events[i].endsWith(u'*') ? desktop.events[i].startsWith(events[i].chopped(1))
+                                              : desktop.events[i] == events[i],
+                qPrintable(desktop.events[i].left(300)));
     }
 };
 

@@ -10,8 +10,6 @@
 
 #include <QtTest>
 
-#include <list>
-
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -56,6 +54,15 @@ class TestCredentials : public QObject {
     const ScopedEnv m_network { cleanNetwork };
 
 private Q_SLOTS:
+    // Keys, profiles and regions come only from the cases, whatever the machine sets.
+    void initTestCase()
+    {
+        for (const QString &variable : QProcess::systemEnvironment()) {
+            if (variable.startsWith(u"AWS_"_s))
+                qunsetenv(qPrintable(variable.section(u'=', 0, 0)));
+        }
+    }
+
     void shouldReadSharedFile_data() { addTestCaseRows(QFINDTESTDATA("sharedfile-cases.json")); }
     void shouldReadSharedFile()
     {
@@ -87,19 +94,12 @@ private Q_SLOTS:
             return text.replace(u"$HOME"_s, home.path())
                 .replace(u"$SERVER"_s, QString::fromUtf8(m_server.url().toEncoded()));
         };
-        QJsonObject env { { u"HOME"_s, u"$HOME"_s }, { u"AWS_ENDPOINT_URL"_s, u"$SERVER"_s } };
+        ScopedEnv::Settings env { { "HOME", home.path().toUtf8() },
+            { "AWS_ENDPOINT_URL", m_server.url().toEncoded() } };
         const QJsonObject rowEnv = row[u"env"].toObject();
         for (auto value = rowEnv.begin(); value != rowEnv.end(); ++value)
-            env[value.key()] = *value;
-        std::list<ScopedEnv> scoped;
-        for (const char *name : { "HOME", "AWS_ACCESS_KEY_ID", "AWS_SECRET_ACCESS_KEY",
-                 "AWS_SESSION_TOKEN", "AWS_PROFILE", "AWS_REGION", "AWS_DEFAULT_REGION",
-                 "AWS_CONFIG_FILE", "AWS_SHARED_CREDENTIALS_FILE", "AWS_ENDPOINT_URL",
-                 "AWS_ENDPOINT_URL_STS", "AWS_ENDPOINT_URL_SSO" }) {
-            const QJsonValue value = env[QLatin1String(name)];
-            scoped.emplace_back(name,
-                value.isString() ? std::optional(expand(value.toString()).toUtf8()) : std::nullopt);
-        }
+            env.append({ value.key().toUtf8(), expand(value->toString()).toUtf8() });
+        const ScopedEnv scoped(env);
         const QJsonObject files = row[u"files"].toObject();
         for (auto file = files.begin(); file != files.end(); ++file) {
             QFile written(home.filePath(file.key()));
