@@ -2,13 +2,7 @@
 #include "ScopedEnv.h"
 #include "TestCases.h"
 
-#include <QCryptographicHash>
-#include <QDir>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QLocale>
-#include <QScopeGuard>
-#include <QTest>
+#include <QtTest>
 
 #include <ctime>
 

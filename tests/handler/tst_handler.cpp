@@ -1,7 +1,5 @@
 #include "TestCases.h"
 
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -11,38 +9,26 @@ using namespace Qt::StringLiterals;
 class TestHandler : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-
-    QByteArray recorded(const QString &name) const
-    {
-        QFile file(m_dir.filePath(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QFile psql(m_dir.filePath(u"psql"_s));
-        QVERIFY(psql.open(QIODevice::WriteOnly));
-        psql.write("#!/bin/sh\nprintf '%s\\n' \"$@\" >\"$0.args\"\n"
-                   "printf '%s' \"${PGPASSWORD-(unset)}\" >\"$0.password\"\nexit 3\n");
-        psql.close();
-        QVERIFY(psql.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
-    }
-
-    void init()
-    {
-        QFile::remove(m_dir.filePath(u"psql.args"_s));
-        QFile::remove(m_dir.filePath(u"psql.password"_s));
-    }
-
     void shouldRunPsql_data() { addTestCaseRows(QFINDTESTDATA("handler-cases.json")); }
 
     void shouldRunPsql()
     {
         QFETCH(QJsonObject, row);
+        const QTemporaryDir dir;
+        QFile psql(dir.filePath(u"psql"_s));
+        QVERIFY(psql.open(QIODevice::WriteOnly));
+        psql.write("#!/bin/sh\nprintf '%s\\n' \"$@\" >\"$0.args\"\n"
+                   "printf '%s' \"${PGPASSWORD-(unset)}\" >\"$0.password\"\nexit 3\n");
+        psql.close();
+        QVERIFY(psql.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+        const auto recorded = [&dir](const QString &name) {
+            QFile file(dir.filePath(name));
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"PATH"_s, row[u"psql"].toBool(true) ? m_dir.path() : u"/nonexistent"_s);
+        environment.insert(u"PATH"_s, row[u"psql"].toBool(true) ? dir.path() : u"/nonexistent"_s);
         environment.remove(u"PGPASSWORD"_s);
         QProcess handler;
         handler.setProcessEnvironment(environment);
