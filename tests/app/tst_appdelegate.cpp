@@ -8,6 +8,7 @@
 #include <QClipboard>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QStandardPaths>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -15,7 +16,7 @@ using namespace Qt::StringLiterals;
 class TestAppDelegate : public QObject {
     Q_OBJECT
 
-    const ScopedEnv m_network { cleanNetwork };
+    const ScopedEnv m_clean { cleanEnvironment() };
     TestHttpServer m_server;
     ScopedEnv m_endpoint { "AWS_ENDPOINT_URL", m_server.url().toEncoded() };
     const QString m_iamURL
@@ -24,6 +25,14 @@ class TestAppDelegate : public QObject {
     MainWindow m_window;
     AppDelegate m_delegate { m_window };
     QTemporaryDir m_home;
+
+    QByteArray write(const QString &name, const QByteArray &text)
+    {
+        QFile file(m_home.filePath(name));
+        if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size())
+            file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return file.fileName().toUtf8();
+    }
 
     QMessageBox *alertSheet() const { return m_window.findChild<QMessageBox *>(); }
 
@@ -74,13 +83,11 @@ private Q_SLOTS:
         QTRY_VERIFY(m_opener.openedURL().startsWith("postgres://IAM%3Aalice:secret@"));
         QTRY_VERIFY(!isBusy());
 
-        QFile config(m_home.filePath(u"config"_s));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write("[profile slow]\ncredential_process = /bin/sh -c '/bin/touch \"$0\"; exec "
-                     "/bin/sleep 300' "
-            + m_home.filePath(u"started"_s).toUtf8() + '\n');
-        config.close();
-        const ScopedEnv configFile("AWS_CONFIG_FILE", m_home.filePath(u"config"_s).toUtf8());
+        const ScopedEnv config("AWS_CONFIG_FILE",
+            write(u"config"_s,
+                "[profile slow]\ncredential_process = /bin/sh -c '/bin/touch \"$0\"; exec "
+                "/bin/sleep 300' "
+                    + m_home.filePath(u"started"_s).toUtf8() + '\n'));
         m_window.urlField()->setText(m_iamURL + u"Profile=slow"_s);
         QElapsedTimer sinceTick;
         qint64 longestStall = 0;
@@ -101,6 +108,41 @@ private Q_SLOTS:
             u"Failed to get credentials from AWS"_s, u"The request was cancelled.\n"_s);
         QVERIFY(!isBusy());
         QCOMPARE(m_server.requests().size(), 1);
+    }
+
+    // The real xdg-open in a desktop of its own (as tests/e2e/e2e.sh makes one): with no
+    // handler, the alert; with the desktop entry that comes with iamlink, whose iamlink-psql
+    // here records its URL, the hand-off.
+    void shouldOpenWithTheShippedHandler()
+    {
+        if (QStandardPaths::findExecutable(u"xdg-open"_s, { u"/usr/bin"_s }).isEmpty())
+            QSKIP("xdg-utils is not installed");
+        const QByteArray dir = m_home.path().toUtf8();
+        const ScopedEnv desktop({ { "PATH", dir + ":/usr/bin:/bin" },
+            { "XDG_CURRENT_DESKTOP", "X-Generic" }, { "DISPLAY", ":iamlink-no-display" },
+            { "BROWSER", "false" }, { "XDG_DATA_HOME", dir }, { "XDG_DATA_DIRS", dir },
+            { "XDG_CONFIG_HOME", dir }, { "XDG_CONFIG_DIRS", dir }, { "TERMINAL", {} },
+            { "DESKTOP_SESSION", {} }, { "KDE_FULL_SESSION", {} },
+            { "GNOME_DESKTOP_SESSION_ID", {} }, { "DBUS_SESSION_BUS_ADDRESS", {} } });
+        write(u"x-terminal-emulator"_s, "#!/bin/sh\nshift\nexec \"$@\"\n");
+        write(u"iamlink-psql"_s, "#!/bin/sh\nprintf '%s' \"$1\" >\"$0.url\"\n");
+        m_window.urlField()->setText(u"postgres://alice:pw@host/dev"_s);
+        QTest::keyClick(m_window.urlField(), Qt::Key_Return);
+        dismissAlertSheet(
+            u"No application opens postgres: URLs"_s, u"xdg-open found no application"_s);
+
+        QVERIFY(QDir(m_home.path()).mkdir(u"applications"_s));
+        QVERIFY(QFile::copy(QFINDTESTDATA("../../data/io.github.iamlink.iamlink-psql.desktop"),
+            m_home.filePath(u"applications/io.github.iamlink.iamlink-psql.desktop"_s)));
+        // What update-desktop-database writes for it once the package is installed.
+        write(u"applications/mimeinfo.cache"_s,
+            "[MIME Cache]\nx-scheme-handler/postgres=io.github.iamlink.iamlink-psql.desktop;\n");
+        QTest::keyClick(m_window.urlField(), Qt::Key_Return);
+        const auto recorded = [this] {
+            QFile file(m_home.filePath(u"iamlink-psql.url"_s));
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        QTRY_COMPARE(recorded(), "postgres://alice:pw@host/dev");
     }
 };
 

@@ -12,7 +12,7 @@ using namespace Qt::StringLiterals;
 class TestCli : public QObject {
     Q_OBJECT
 
-    const ScopedEnv m_network { cleanNetwork };
+    const ScopedEnv m_clean { cleanEnvironment() };
     TestHttpServer m_server;
     ScopedEnv m_endpoint { "AWS_ENDPOINT_URL", m_server.url().toEncoded() };
 

@@ -3,6 +3,7 @@
 #include "RedshiftCredentialsRequest.h"
 #include "RedshiftDescribeClustersRequest.h"
 #include "RedshiftServerlessCredentialsRequest.h"
+#include "ScopedEnv.h"
 #include "TestCases.h"
 #include "URLSessionTask.h"
 
@@ -89,18 +90,12 @@ private:
 class TestConnectFlow : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
     // Keys, profiles and endpoints come only from the cases, whatever the machine sets.
-    void initTestCase()
-    {
-        for (const QString &variable : QProcess::systemEnvironment()) {
-            if (variable.startsWith(u"AWS_"_s))
-                qunsetenv(qPrintable(variable.section(u'=', 0, 0)));
-        }
-        qputenv("AWS_CONFIG_FILE", "/dev/null");
-        qputenv("AWS_SHARED_CREDENTIALS_FILE", "/dev/null");
-    }
+    const ScopedEnv m_clean { cleanEnvironment() };
+    const ScopedEnv m_noFiles { { { "AWS_CONFIG_FILE", "/dev/null" },
+        { "AWS_SHARED_CREDENTIALS_FILE", "/dev/null" } } };
 
+private Q_SLOTS:
     void shouldConnect_data()
     {
         addTestCaseRows(QFINDTESTDATA("connectflow-cases.json"));

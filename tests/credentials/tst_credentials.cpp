@@ -51,18 +51,9 @@ class TestCredentials : public QObject {
     Q_OBJECT
 
     TestHttpServer m_server;
-    const ScopedEnv m_network { cleanNetwork };
+    const ScopedEnv m_clean { cleanEnvironment() };
 
 private Q_SLOTS:
-    // Keys, profiles and regions come only from the cases, whatever the machine sets.
-    void initTestCase()
-    {
-        for (const QString &variable : QProcess::systemEnvironment()) {
-            if (variable.startsWith(u"AWS_"_s))
-                qunsetenv(qPrintable(variable.section(u'=', 0, 0)));
-        }
-    }
-
     void shouldReadSharedFile_data() { addTestCaseRows(QFINDTESTDATA("sharedfile-cases.json")); }
     void shouldReadSharedFile()
     {

@@ -13,7 +13,7 @@ using namespace Qt::StringLiterals;
 class URLSessionTest : public QObject {
     Q_OBJECT
 
-    const ScopedEnv m_network { cleanNetwork };
+    const ScopedEnv m_clean { cleanEnvironment() };
     QStringList m_endings; // each task's, as it reached the main thread (see urlsession.json)
 
 private Q_SLOTS:

@@ -73,7 +73,7 @@ template <class Use> auto withCall(const QJsonObject &row, Use use)
 class RedshiftCallsTest : public QObject {
     Q_OBJECT
 
-    const ScopedEnv m_network { cleanNetwork };
+    const ScopedEnv m_clean { cleanEnvironment() };
     QStringList m_delivered;
 
 private Q_SLOTS:

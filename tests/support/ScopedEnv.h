@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QProcess>
 
 #include <optional>
 
@@ -38,10 +39,16 @@ private:
     Settings m_previous;
 };
 
-// Every variable through which the machine's environment could route loopback traffic
-// elsewhere, redirect the service or add trust, unset.
-inline const ScopedEnv::Settings cleanNetwork { { "http_proxy", {} }, { "https_proxy", {} },
-    { "all_proxy", {} }, { "no_proxy", {} }, { "HTTP_PROXY", {} }, { "HTTPS_PROXY", {} },
-    { "ALL_PROXY", {} }, { "NO_PROXY", {} }, { "AWS_ENDPOINT_URL", {} },
-    { "AWS_ENDPOINT_URL_REDSHIFT", {} }, { "AWS_ENDPOINT_URL_REDSHIFT_SERVERLESS", {} },
-    { "AWS_CA_BUNDLE", {} } };
+// The proxies, through which the machine could route loopback traffic elsewhere, and every
+// AWS_ variable (keys, profiles, regions, endpoints, trust), unset.
+inline ScopedEnv::Settings cleanEnvironment()
+{
+    ScopedEnv::Settings unset { { "http_proxy", {} }, { "https_proxy", {} }, { "all_proxy", {} },
+        { "no_proxy", {} }, { "HTTP_PROXY", {} }, { "HTTPS_PROXY", {} }, { "ALL_PROXY", {} },
+        { "NO_PROXY", {} } };
+    for (const QString &variable : QProcess::systemEnvironment()) {
+        if (variable.startsWith(u"AWS_"))
+            unset.append({ variable.section(u'=', 0, 0).toUtf8(), std::nullopt });
+    }
+    return unset;
+}

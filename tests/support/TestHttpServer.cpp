@@ -32,6 +32,9 @@ TestHttpServer::TestHttpServer(bool tls)
                 serve(socket);
         });
     m_server->listen(QHostAddress::LocalHost);
+    m_url = QUrl(QStringLiteral("%1://127.0.0.1:%2")
+                     .arg(tls ? u"https" : u"http")
+                     .arg(m_server->serverPort()));
 }
 
 void TestHttpServer::serve(QTcpSocket *socket)
@@ -66,12 +69,4 @@ void TestHttpServer::serve(QTcpSocket *socket)
     };
     QObject::connect(socket, &QTcpSocket::readyRead, socket, read);
     read();
-}
-
-QUrl TestHttpServer::url() const
-{
-    const bool tls = qobject_cast<QSslServer *>(m_server.get());
-    return QUrl(QStringLiteral("%1://127.0.0.1:%2")
-                    .arg(tls ? u"https" : u"http")
-                    .arg(m_server->serverPort()));
 }

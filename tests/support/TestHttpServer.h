@@ -34,7 +34,7 @@ public:
     explicit TestHttpServer(bool tls = false);
 
     // http://127.0.0.1:PORT, or https:// with tls.
-    QUrl url() const;
+    QUrl url() const { return m_url; }
     // A PEM file holding the certificate the server presents over TLS (for 127.0.0.1).
     static QString caBundlePath()
     {
@@ -48,6 +48,7 @@ private:
     void serve(QTcpSocket *socket);
 
     std::unique_ptr<QTcpServer> m_server;
+    QUrl m_url;
     CannedReply m_reply;
     QList<RecordedRequest> m_requests;
 };
