@@ -118,9 +118,6 @@ ACTIONS = {
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
-    def log_message(self, *args):
-        pass  # the request line holds the query; requests.log suffices
-
     def do_POST(self):
         split = urllib.parse.urlsplit(self.path)
         body = self.rfile.read(int(self.headers.get("Content-Length") or 0))

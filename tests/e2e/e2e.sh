@@ -12,7 +12,6 @@ here=$(cd "$(dirname "$0")" && pwd) cli=$(realpath "$1") handler=$(realpath "$2"
 role='IAM:alice' password="p/+=:@%#? w0rd&<>'\"" # every character that means something in a URL, XML or SQL
 fail() { echo "FAIL: $*" >&2; exit 1; }
 show() { [ ! -f "$1" ] || sed -E -e 's#(postgres(ql)?://[^:/@]*:).*@#\1***@#' -e 's#((SecretAccessKey|SessionToken)=)[^&;[:space:]]*#\1***#gi' "$1" >&2; }
-/usr/bin/python3 -c 'import botocore' || fail "no python3-botocore (scripts/install-deps.sh installs it)"
 pgbin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n1)
 [ -x "$pgbin/initdb" ] || fail "no PostgreSQL server (scripts/install-deps.sh installs postgresql)"
 
@@ -76,7 +75,7 @@ SQL
 
 exec 3< <(E2E_PG_PORT=$port E2E_DB_PASSWORD=$password exec /usr/bin/python3 "$here/aws-stand-in.py" 2>stand-in.err)
 echo $! >stand-in.pid
-read -r -t 10 stand_in_port <&3 || { show stand-in.err; fail "the AWS stand-in did not start"; }
+read -r -t 10 stand_in_port <&3 || { show stand-in.err; fail "the AWS stand-in did not start (python3-botocore?)"; }
 export AWS_ENDPOINT_URL=http://127.0.0.1:$stand_in_port
 
 # A desktop of our own: no desktop environment is detected, so xdg-open takes its generic path,
