@@ -106,7 +106,7 @@ private Q_SLOTS:
         // Ten open elements each keep this text: past the budget, reading stops before it.
         const QString past(AWSXMLReply::maxGatheredCharacters / 10 + 1, u'x');
         server.setReply({ 200, {}, row[u"body"].toString().replace(u"@past"_s, past).toUtf8() });
-        ScopedEnv::Settings set { { "AWS_CA_BUNDLE", TestHttpServer::caBundlePath().toUtf8() } };
+        ScopedEnv::Settings set { { "AWS_CA_BUNDLE", TestHttpServer::caBundlePath } };
         const QJsonObject env
             = row.value(u"environment").toObject({ { u"AWS_ENDPOINT_URL"_s, u"@server"_s } });
         const QString url = server.url().toString();

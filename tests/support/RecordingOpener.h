@@ -13,7 +13,7 @@ class RecordingOpener {
 public:
     explicit RecordingOpener(const QByteArray &script = "exit 0\n")
     {
-        QFile opener(path(QStringLiteral("xdg-open")));
+        QFile opener(m_dir.filePath(QStringLiteral("xdg-open")));
         if (script.isEmpty() || !opener.open(QIODevice::WriteOnly))
             return;
         opener.write("#!/bin/sh\nu=\"$1\"\n"
@@ -27,11 +27,9 @@ public:
     // The URL the opener was started with, as it received it; empty until then.
     QByteArray openedURL() const
     {
-        QFile file(path(QStringLiteral("xdg-open.url")));
+        QFile file(m_dir.filePath(QStringLiteral("xdg-open.url")));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-    // Where the script may leave files of its own.
-    QString path(const QString &name) const { return m_dir.filePath(name); }
 
 private:
     QTemporaryDir m_dir;

@@ -19,7 +19,8 @@ TestHttpServer::TestHttpServer(bool tls)
 {
     if (auto *server = qobject_cast<QSslServer *>(m_server.get())) {
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-        configuration.setLocalCertificateChain(QSslCertificate::fromPath(caBundlePath()));
+        configuration.setLocalCertificateChain(
+            QSslCertificate::fromPath(QString::fromUtf8(caBundlePath)));
         QFile key(QStringLiteral(IAMLINK_TEST_SUPPORT_DIR "/localhost-key.pem"));
         if (key.open(QIODevice::ReadOnly))
             configuration.setPrivateKey(QSslKey(&key, QSsl::Ec));

@@ -36,10 +36,7 @@ public:
     // http://127.0.0.1:PORT, or https:// with tls.
     QUrl url() const { return m_url; }
     // A PEM file holding the certificate the server presents over TLS (for 127.0.0.1).
-    static QString caBundlePath()
-    {
-        return QStringLiteral(IAMLINK_TEST_SUPPORT_DIR "/localhost.pem");
-    }
+    static constexpr char caBundlePath[] = IAMLINK_TEST_SUPPORT_DIR "/localhost.pem";
 
     void setReply(const CannedReply &reply) { m_reply = reply; }
     QList<RecordedRequest> requests() const { return m_requests; }
