@@ -104,19 +104,17 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
         url.profile };
     // Known before any key is fetched, so that no credential process or MFA code is asked
     // for in vain.
-    const std::optional<QString> region
-        = url.region ? url.region : CredentialsResolver::region(keys);
-    if (!region) {
-        showAlertSheet({ QStringLiteral("Incomplete Redshift IAM URL"),
-            QStringLiteral("No AWS region was found. iamlink looked in the host name, a Region "
-                           "item, AWS_REGION, AWS_DEFAULT_REGION and the AWS profile's region.") });
+    const auto region = url.region ? std::variant<QString, Alert>(*url.region)
+                                   : CredentialsResolver::region(keys);
+    if (const Alert *alert = std::get_if<Alert>(&region)) {
+        showAlertSheet(*alert);
         return;
     }
     m_cancelled = false;
     setBusy(true);
     const QPointer<ConnectFlow> self(this);
     lastTask = CredentialsResolver::resolve(keys, m_session, m_desktop,
-        [self, url, region = *region](
+        [self, url, region = std::get<QString>(region)](
             const std::variant<CredentialsResolver::Resolution, Alert> &resolved) {
             if (self)
                 self->requestCredentials(url, region, resolved);

@@ -38,6 +38,24 @@ Built fromURL(const CredentialsResolver::Query &query)
     return Alert { incomplete, QStringLiteral("Missing: ") + missing.join(QStringLiteral(", ")) };
 }
 
+QString profileName(const CredentialsResolver::Query &query)
+{
+    return present(query.profile)
+        .value_or(environment("AWS_PROFILE").value_or(QStringLiteral("default")));
+}
+
+// The alert when the URL names a profile that neither file has.
+std::optional<Alert> missingProfile(
+    const CredentialsResolver::Query &query, const AWSSharedConfig &config)
+{
+    if (!present(query.profile) || config.hasProfile(*query.profile))
+        return std::nullopt;
+    return Alert { QStringLiteral("AWS profile not found"),
+        QStringLiteral("The profile \"%1\" that the URL names is in neither %2 nor %3.")
+            .arg(displayedText(*query.profile), displayedText(config.credentialsPath),
+                displayedText(config.configPath)) };
+}
+
 // The source that decides, in order of precedence.
 Built choose(const CredentialsResolver::Query &query,
     const std::variant<AWSSharedConfig, Alert> &loaded,
@@ -59,11 +77,8 @@ Built choose(const CredentialsResolver::Query &query,
         return *alert;
     const auto &config = std::get<AWSSharedConfig>(loaded);
     ProfileSourceBuilder builder(config, session, desktop);
-    if (present(query.profile) && !config.hasProfile(profile))
-        return Alert { QStringLiteral("AWS profile not found"),
-            QStringLiteral("The profile \"%1\" that the URL names is in neither %2 nor %3.")
-                .arg(displayedText(profile), displayedText(config.credentialsPath),
-                    displayedText(config.configPath)) };
+    if (const auto alert = missingProfile(query, config))
+        return *alert;
     if (present(query.profile) || builder.setsCredentials(profile))
         return builder.source(profile);
     return Alert { incomplete,
@@ -75,26 +90,25 @@ Built choose(const CredentialsResolver::Query &query,
 
 } // namespace
 
-namespace {
-
-QString profileName(const CredentialsResolver::Query &query)
-{
-    return present(query.profile)
-        .value_or(environment("AWS_PROFILE").value_or(QStringLiteral("default")));
-}
-
-} // namespace
-
-std::optional<QString> CredentialsResolver::region(const Query &query)
+std::variant<QString, Alert> CredentialsResolver::region(const Query &query)
 {
     if (const auto region = environment("AWS_REGION"))
-        return region;
+        return *region;
     if (const auto region = environment("AWS_DEFAULT_REGION"))
-        return region;
+        return *region;
+    // A file that cannot be read or a profile that is not there would hide the region: that
+    // is what the user must hear of.
     const auto loaded = AWSSharedConfig::load();
-    if (const auto *config = std::get_if<AWSSharedConfig>(&loaded))
-        return config->setting(profileName(query), QStringLiteral("region"));
-    return std::nullopt;
+    if (const Alert *alert = std::get_if<Alert>(&loaded))
+        return *alert;
+    const auto &config = std::get<AWSSharedConfig>(loaded);
+    if (const auto alert = missingProfile(query, config))
+        return *alert;
+    if (const auto region = present(config.setting(profileName(query), QStringLiteral("region"))))
+        return *region;
+    return Alert { incomplete,
+        QStringLiteral("No AWS region was found. iamlink looked in the host name, a Region item, "
+                       "AWS_REGION, AWS_DEFAULT_REGION and the AWS profile's region.") };
 }
 
 QPointer<Cancellable> CredentialsResolver::resolve(

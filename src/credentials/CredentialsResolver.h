@@ -39,6 +39,7 @@ public:
         const Query &query, URLSession &session, DesktopServices &desktop, Completion completion);
 
     // The region to use when the URL names none: AWS_REGION, else AWS_DEFAULT_REGION, else the
-    // region of the profile the keys would come from (the URL's, AWS_PROFILE's or "default").
-    static std::optional<QString> region(const Query &query);
+    // region of the profile the keys would come from (the URL's, AWS_PROFILE's or "default");
+    // or the alert that says why there is none.
+    static std::variant<QString, Alert> region(const Query &query);
 };

@@ -121,9 +121,10 @@ private Q_SLOTS:
                         u"alert "_s + alert->messageText + u'|' + alert->informativeText);
                 const AWSCredentials &found
                     = std::get<CredentialsResolver::Resolution>(resolved).credentials;
+                const auto region = CredentialsResolver::region(keys);
                 lines.append(QStringList { found.accessKeyId, found.secretAccessKey,
                     found.sessionToken.value_or(u"-"_s),
-                    CredentialsResolver::region(keys).value_or(u"-"_s) }
+                    std::holds_alternative<QString>(region) ? std::get<QString>(region) : u"-"_s }
                                  .join(u' '));
             });
         QVERIFY(lines.isEmpty());
