@@ -7,6 +7,8 @@
 
 namespace {
 
+constexpr qint64 maxBundleSize = 16 * 1024 * 1024;
+
 TransportError configurationError(QString description)
 {
     return TransportError { TransportError::Kind::Configuration, std::move(description) };
@@ -63,6 +65,11 @@ std::variant<QList<QSslCertificate>, TransportError> AWSEndpoint::additionalCACe
     const QString path = qEnvironmentVariable("AWS_CA_BUNDLE");
     if (path.isEmpty() || url.scheme() != u"https")
         return QList<QSslCertificate>();
+    // Only a regular file of sensible size: a pipe would block and a device never end.
+    const QFileInfo info(path);
+    if (info.exists() && (!info.isFile() || info.size() > maxBundleSize))
+        return configurationError(
+            QStringLiteral("AWS_CA_BUNDLE names no PEM file of at most 16 MiB: %1").arg(path));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return configurationError(
@@ -79,7 +86,6 @@ std::variant<QList<QSslCertificate>, TransportError> AWSEndpoint::additionalCACe
     };
     static QMutex cacheMutex;
     static Cached cached;
-    const QFileInfo info(file);
     QList<QSslCertificate> certificates;
     {
         const QMutexLocker locker(&cacheMutex);

@@ -255,6 +255,8 @@ void ConnectFlow::showFailure(
         informativeText += displayedText(transportError->description) + u'\n';
     if (message)
         informativeText += displayedText(*message) + u'\n';
+    if (informativeText.isEmpty())
+        informativeText = QStringLiteral("The reply held no usable answer and no error message.\n");
     showAlertSheet({ failureMessage, informativeText });
 }
 

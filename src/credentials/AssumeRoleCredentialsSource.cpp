@@ -39,7 +39,8 @@ void AssumeRoleCredentialsSource::sourceFinished(const Result &result)
     if (!m_role.mfaSerial)
         return assumeRole(*credentials, std::nullopt);
     m_asking = true;
-    m_desktop.askForText(QStringLiteral("Enter MFA code for %1:").arg(*m_role.mfaSerial),
+    m_desktop.askForText(
+        QStringLiteral("Enter MFA code for %1:").arg(displayedText(*m_role.mfaSerial)),
         [self = QPointer(this), credentials = *credentials](const std::optional<QString> &code) {
             if (!self || !std::exchange(self->m_asking, false))
                 return;

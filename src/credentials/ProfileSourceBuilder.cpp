@@ -8,6 +8,10 @@
 
 namespace {
 
+// Far more source profiles than any real chain of roles, and few enough that a file of
+// thousands chained cannot exhaust the stack.
+constexpr qsizetype maxSourceProfiles = 32;
+
 QString quoted(const QString &text)
 {
     return u'"' + displayedText(text) + u'"';
@@ -132,6 +136,10 @@ ProfileSourceBuilder::Built ProfileSourceBuilder::assumedRole(
                 QStringLiteral("its source profiles form a loop: %1")
                     .arg(displayedText(
                         (visited + QStringList { *sourceProfile }).join(QStringLiteral(" -> ")))));
+        if (visited.size() > maxSourceProfiles)
+            return profileAlert(profile,
+                QStringLiteral("its chain of source profiles is longer than %1")
+                    .arg(maxSourceProfiles));
         visited.append(*sourceProfile);
         base = source(*sourceProfile, visited, true);
         if (const Alert *alert = std::get_if<Alert>(&base))

@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -39,7 +40,8 @@ std::optional<QString> SSOCredentialsSource::cachedToken() const
     QFile file(QDir::homePath() + QStringLiteral("/.aws/sso/cache/")
         + QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex())
         + QStringLiteral(".json"));
-    if (!file.open(QIODevice::ReadOnly))
+    // A regular file only: a pipe there would block.
+    if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly))
         return std::nullopt;
     const QJsonObject cached = QJsonDocument::fromJson(file.read(1024 * 1024)).object();
     const QString token = cached[u"accessToken"].toString();
