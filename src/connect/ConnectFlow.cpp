@@ -115,7 +115,7 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
     const QPointer<ConnectFlow> self(this);
     lastTask = CredentialsResolver::resolve(keys, m_session, m_desktop,
         [self, url, region = std::get<QString>(region)](
-            const std::variant<CredentialsResolver::Resolution, Alert> &resolved) {
+            const CredentialsResolver::Resolution &resolved) {
             if (self)
                 self->requestCredentials(url, region, resolved);
         });
@@ -123,7 +123,7 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
 
 void ConnectFlow::requestCredentials(const RedshiftIAMURL &url,
     const QString &region,
-    const std::variant<CredentialsResolver::Resolution, Alert> &resolved)
+    const CredentialsResolver::Resolution &resolved)
 {
     if (m_cancelled) {
         completeConnection(cancellation(), url.connectionURL);
@@ -134,8 +134,7 @@ void ConnectFlow::requestCredentials(const RedshiftIAMURL &url,
         showAlertSheet(*alert);
         return;
     }
-    const AWSCredentials &credentials
-        = std::get<CredentialsResolver::Resolution>(resolved).credentials;
+    const AWSCredentials &credentials = std::get<AWSCredentials>(resolved);
     if (url.workgroupName)
         requestServerlessCredentials(url, credentials, region);
     else if (url.describeCluster)

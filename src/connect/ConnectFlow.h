@@ -59,7 +59,7 @@ private:
     void openRedshiftIAMURL(const QString &text);
     void requestCredentials(const RedshiftIAMURL &url,
         const QString &region,
-        const std::variant<CredentialsResolver::Resolution, Alert> &resolved);
+        const CredentialsResolver::Resolution &resolved);
     void requestClusterCredentials(
         const RedshiftIAMURL &url, const AWSCredentials &credentials, const QString &region);
     void requestServerlessCredentials(

@@ -126,9 +126,7 @@ QPointer<Cancellable> CredentialsResolver::resolve(
     source->fetch(
         [source, completion = std::move(completion)](const CredentialsSource::Result &result) {
             source->deleteLater();
-            if (const Alert *alert = std::get_if<Alert>(&result))
-                return completion(*alert);
-            completion(Resolution { std::get<AWSCredentials>(result) });
+            completion(result);
         });
     return source;
 }

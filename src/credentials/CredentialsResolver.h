@@ -27,10 +27,9 @@ public:
         std::optional<QString> sessionToken;
         std::optional<QString> profile;
     };
-    struct Resolution {
-        AWSCredentials credentials;
-    };
-    using Completion = std::function<void(const std::variant<Resolution, Alert> &)>;
+    // The keys, or the alert that says why there are none.
+    using Resolution = std::variant<AWSCredentials, Alert>;
+    using Completion = std::function<void(const Resolution &)>;
 
     // `completion` runs once, later, on the main thread, with the keys or the alert that says
     // why there are none. The work in flight, if any, is returned for cancelling; after a

@@ -114,13 +114,12 @@ private Q_SLOTS:
         URLSession session;
         const CredentialsResolver::Query keys { item(u"AccessKeyID"_s), item(u"SecretAccessKey"_s),
             item(u"SessionToken"_s), item(u"Profile"_s) };
-        const QPointer<Cancellable> task = CredentialsResolver::resolve(keys, session, desktop,
-            [&](const std::variant<CredentialsResolver::Resolution, Alert> &resolved) {
+        const QPointer<Cancellable> task = CredentialsResolver::resolve(
+            keys, session, desktop, [&](const CredentialsResolver::Resolution &resolved) {
                 if (const Alert *alert = std::get_if<Alert>(&resolved))
                     return lines.append(
                         u"alert "_s + alert->messageText + u'|' + alert->informativeText);
-                const AWSCredentials &found
-                    = std::get<CredentialsResolver::Resolution>(resolved).credentials;
+                const AWSCredentials &found = std::get<AWSCredentials>(resolved);
                 const auto region = CredentialsResolver::region(keys);
                 lines.append(QStringList { found.accessKeyId, found.secretAccessKey,
                     found.sessionToken.value_or(u"-"_s),
