@@ -32,6 +32,11 @@ std::optional<QString> ProfileSourceBuilder::setting(const QString &profile, con
     return m_config.setting(profile, QString::fromLatin1(key));
 }
 
+bool ProfileSourceBuilder::hasStaticKeys(const QString &profile) const
+{
+    return setting(profile, "aws_access_key_id") || setting(profile, "aws_secret_access_key");
+}
+
 Alert ProfileSourceBuilder::profileAlert(const QString &profile, const QString &problem) const
 {
     return {
@@ -60,14 +65,12 @@ ProfileSourceBuilder::Built ProfileSourceBuilder::source(const QString &profile)
 ProfileSourceBuilder::Built ProfileSourceBuilder::source(
     const QString &profile, QStringList &visited, bool asSourceProfile)
 {
-    const bool hasStaticKeys
-        = setting(profile, "aws_access_key_id") || setting(profile, "aws_secret_access_key");
     if (setting(profile, "web_identity_token_file"))
         return profileAlert(profile,
             QStringLiteral("web_identity_token_file is not supported by iamlink; run "
                            "iamlink where the keys are in a profile or the environment"));
     // A source profile with keys of its own gives those, even if it names a role too.
-    if (setting(profile, "role_arn") && !(asSourceProfile && hasStaticKeys))
+    if (setting(profile, "role_arn") && !(asSourceProfile && hasStaticKeys(profile)))
         return assumedRole(profile, visited);
     if (setting(profile, "sso_account_id") || setting(profile, "sso_role_name"))
         return singleSignOn(profile);
@@ -129,9 +132,7 @@ ProfileSourceBuilder::Built ProfileSourceBuilder::assumedRole(
                 QStringLiteral("its source_profile %1 does not exist").arg(quoted(*sourceProfile)));
         // Only a profile that holds keys of its own may be its own source.
         if (visited.contains(*sourceProfile)
-            && (*sourceProfile != profile
-                || !(setting(profile, "aws_access_key_id")
-                    || setting(profile, "aws_secret_access_key"))))
+            && (*sourceProfile != profile || !hasStaticKeys(profile)))
             return profileAlert(profile,
                 QStringLiteral("its source profiles form a loop: %1")
                     .arg(displayedText(

@@ -40,6 +40,7 @@ private:
     Built singleSignOn(const QString &profile);
     Built staticKeys(const AWSSharedFile &file, const QString &path, const QString &profile);
     std::optional<QString> setting(const QString &profile, const char *key) const;
+    bool hasStaticKeys(const QString &profile) const;
     Alert profileAlert(const QString &profile, const QString &problem) const;
 
     const AWSSharedConfig &m_config;
