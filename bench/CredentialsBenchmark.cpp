@@ -1,16 +1,13 @@
-#include "MainThread.h"
+#include "AWSRequest.h"
 #include "RedshiftCredentialsRequest.h"
 #include "RedshiftServerlessCredentialsRequest.h"
 #include "TestHttpServer.h"
-#include "URLSession.h"
-#include "URLSessionTask.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QThread>
 
 #include <benchmark/benchmark.h>
 
@@ -32,12 +29,12 @@ const QByteArray successReply
       "  </ResponseMetadata>\n"
       "</GetClusterCredentialsResponse>\n";
 
-// (a) What the session thread does with a typical success reply.
+// (a) What the reader does with a typical success reply.
 void BM_ReadSuccessReply(benchmark::State &state)
 {
     for (auto _ : state) {
         const CredentialsResult result
-            = RedshiftCredentialsRequest::credentialsResult(successReply, std::nullopt);
+            = RedshiftCredentialsRequest::result({ 200, {}, successReply, {} });
         benchmark::DoNotOptimize(result.dbPassword);
     }
 }
@@ -53,7 +50,7 @@ void BM_ReadServerlessSuccessReply(benchmark::State &state)
           "\"expiration\":1.704068100E9,\"nextRefreshTime\":1.704067200E9}";
     for (auto _ : state) {
         const CredentialsResult result
-            = RedshiftServerlessCredentialsRequest::credentialsResult(reply, std::nullopt);
+            = RedshiftServerlessCredentialsRequest::result({ 200, {}, reply, {} });
         benchmark::DoNotOptimize(result.dbPassword);
     }
 }
@@ -66,20 +63,20 @@ TestHttpServer *server = nullptr;
 void BM_WholeCredentialsRequest(benchmark::State &state)
 {
     qputenv("AWS_ENDPOINT_URL_REDSHIFT", server->url().toEncoded());
-    URLSession session; // one per connect flow, shared by its calls
+    HttpClient client; // one per connect flow, shared by its calls
     for (auto _ : state) {
-        auto request = RedshiftCredentialsRequest::create();
-        request->awsRegion = u"us-west-2"_s;
-        request->accessKeyID = u"AKIDEXAMPLE"_s;
-        request->secretAccessKey = u"wJalrXUtnFEMI/K7MDENG+bPxRfiCYEXAMPLEKEY"_s;
-        request->parameters = { { u"ClusterIdentifier"_s, u"examplecluster"_s },
-            { u"DbUser"_s, u"analyst"_s }, { u"DbName"_s, u"dev"_s } };
         QEventLoop loop;
         bool success = false;
-        request->start(session, [&](const CredentialsResult &result) {
-            success = result.isSuccess();
-            loop.quit();
-        });
+        AWSRequest::send<CredentialsResult>(client.sender(),
+            RedshiftCredentialsRequest::request(
+                { u"AKIDEXAMPLE"_s, u"wJalrXUtnFEMI/K7MDENG+bPxRfiCYEXAMPLEKEY"_s, {} },
+                u"us-west-2"_s,
+                { { u"ClusterIdentifier"_s, u"examplecluster"_s }, { u"DbUser"_s, u"analyst"_s },
+                    { u"DbName"_s, u"dev"_s } }),
+            &RedshiftCredentialsRequest::result, [&](const CredentialsResult &result) {
+                success = result.isSuccess();
+                loop.quit();
+            });
         loop.exec();
         if (!success)
             state.SkipWithError("the request failed");
@@ -87,8 +84,7 @@ void BM_WholeCredentialsRequest(benchmark::State &state)
 }
 BENCHMARK(BM_WholeCredentialsRequest)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
-// The same POST with a bare QNetworkAccessManager on the main thread: no signing, no
-// session thread, no parse.
+// The same POST with a bare QNetworkAccessManager: no signing, no client, no parse.
 void BM_BareNetworkAccessManagerPost(benchmark::State &state)
 {
     QNetworkAccessManager manager;
@@ -127,47 +123,24 @@ void BM_FreshManagerPost(benchmark::State &state)
 }
 BENCHMARK(BM_FreshManagerPost)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
-// For reference: the same POST through a URLSession alone (no signing, no parse), to tell
-// what the session thread costs from what the credentials request adds on top of it.
-void BM_SessionOnlyPost(benchmark::State &state)
+// For reference: the same POST through the HttpClient alone (no signing, no parse), to tell
+// what the client costs from what the credentials call adds on top of it.
+void BM_ClientOnlyPost(benchmark::State &state)
 {
     QUrl url = server->url();
     url.setPath(u"/"_s);
     url.setQuery(
         u"ClusterIdentifier=examplecluster&DbUser=analyst&DbName=dev&Action=GetClusterCredentials"_s);
-    URLSession session;
+    HttpClient client;
+    URLRequest request(url);
+    request.method = u"POST"_s;
     for (auto _ : state) {
-        URLRequest request(url);
-        request.method = u"POST"_s;
         QEventLoop loop;
-        URLSessionTask *task = session.dataTask(
-            request, [&loop](auto, auto, auto) { MainThread::post([&loop] { loop.quit(); }); });
-        task->resume();
+        client.send(request, [&loop](const HttpReply &) { loop.quit(); });
         loop.exec();
     }
 }
-BENCHMARK(BM_SessionOnlyPost)->UseRealTime()->Unit(benchmark::kMicrosecond);
-
-// For reference: one round trip from the main thread to a worker thread and back, the
-// floor of what running the exchange off the GUI thread costs over a bare manager.
-void BM_ThreadRoundTrip(benchmark::State &state)
-{
-    QThread worker;
-    worker.start();
-    QObject context;
-    context.moveToThread(&worker);
-    for (auto _ : state) {
-        QEventLoop loop;
-        QMetaObject::invokeMethod(
-            &context,
-            [&loop] { QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection); },
-            Qt::QueuedConnection);
-        loop.exec();
-    }
-    worker.quit();
-    worker.wait();
-}
-BENCHMARK(BM_ThreadRoundTrip)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ClientOnlyPost)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

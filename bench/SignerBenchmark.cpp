@@ -31,7 +31,7 @@ URLRequest credentialsRequest()
 
 AWSURLRequestSigner signer()
 {
-    return AWSURLRequestSigner(u"redshift"_s, u"us-west-2"_s, accessKeyId, secret);
+    return AWSURLRequestSigner(u"redshift"_s, u"us-west-2"_s, { accessKeyId, secret, {} });
 }
 
 void BM_SignCredentialsRequest(benchmark::State &state)

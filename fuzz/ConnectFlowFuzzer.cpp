@@ -1,22 +1,16 @@
 // Drives the connect flow from the text of the URL field to the requests that would be
-// sent, with a recording desktop and no network, then completes them with answers taken
-// from the input. Field 0 is the field's text; fields 1 and 2, when present, are the user
-// name and password the service answers; field 3, when present, the address DescribeClusters
-// answers.
+// sent, with a recording desktop and no network, then answers them with replies made from
+// the input. Field 0 is the field's text; fields 1 and 2, when present, are the user name and
+// password the service answers (else field 1 is its error message); field 3, when present,
+// the address DescribeClusters answers.
 #include "ConnectFlow.h"
 #include "DesktopServices.h"
 #include "FuzzInput.h"
-#include "RedshiftCredentialsRequest.h"
-#include "RedshiftDescribeClustersRequest.h"
-#include "RedshiftServerlessCredentialsRequest.h"
 #include "URLQueryItem.h"
-#include "URLSessionTask.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTimeZone>
 
 #include <cstdlib>
 
@@ -38,64 +32,33 @@ public:
     int alerts = 0;
 };
 
-// Captures what would be sent instead of sending it.
-class OfflineConnectFlow : public ConnectFlow {
-public:
-    using ConnectFlow::ConnectFlow;
-
-    std::shared_ptr<RedshiftDescribeClustersRequest> describe;
-    std::function<void(const ClusterEndpointResult &)> described;
-    std::shared_ptr<RedshiftCredentialsRequest> request;
-    std::shared_ptr<RedshiftServerlessCredentialsRequest> serverless;
-    std::function<void(const CredentialsResult &)> completion;
-
-protected:
-    QPointer<Cancellable> sendDescribeClustersRequest(
-        const std::shared_ptr<RedshiftDescribeClustersRequest> &sent,
-        std::function<void(const ClusterEndpointResult &)> done) override
-    {
-        describe = sent;
-        described = std::move(done);
-        return nullptr;
-    }
-    QPointer<Cancellable> sendCredentialsRequest(
-        const std::shared_ptr<RedshiftCredentialsRequest> &sent,
-        std::function<void(const CredentialsResult &)> done) override
-    {
-        request = sent;
-        completion = std::move(done);
-        return nullptr;
-    }
-    QPointer<Cancellable> sendServerlessCredentialsRequest(
-        const std::shared_ptr<RedshiftServerlessCredentialsRequest> &sent,
-        std::function<void(const CredentialsResult &)> done) override
-    {
-        serverless = sent;
-        completion = std::move(done);
-        return nullptr;
-    }
+// What the flow sent last, and how to answer it.
+struct Sent {
+    URLRequest request;
+    HttpCompletion completion;
 };
 
-const QDateTime signingTime(QDate(2026, 1, 2), QTime(3, 4, 5), QTimeZone::utc());
-
-// The query a Redshift query call sends: `parameters` without Version and Action items, then
-// the version and the action.
-URLQueryItems expectedQuery(URLQueryItems parameters, const QString &action)
+QString xmlText(const QByteArray &field)
 {
-    parameters.removeIf(
-        [](const URLQueryItem &item) { return item.name == u"Version" || item.name == u"Action"; });
-    parameters.append({ QStringLiteral("Version"), QStringLiteral("2012-12-01") });
-    parameters.append({ QStringLiteral("Action"), action });
-    return parameters;
+    return QString::fromUtf8(field).toHtmlEscaped();
+}
+
+// The query ends with Version and then the action, and the request is signed.
+void checkQueryCall(const URLRequest &request, const QString &action)
+{
+    const URLQueryItems items = queryItems(request.url).value_or(URLQueryItems());
+    check(items.size() >= 2 && items.last() == URLQueryItem { QStringLiteral("Action"), action }
+        && items.at(items.size() - 2).name == u"Version");
+    check(request.value(QStringLiteral("Authorization")).has_value());
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    // Only the regional endpoint and the system's trust: the same request for the same input.
-    for (const char *name : { "AWS_ENDPOINT_URL", "AWS_ENDPOINT_URL_REDSHIFT",
-             "AWS_ENDPOINT_URL_REDSHIFT_SERVERLESS", "AWS_CA_BUNDLE" })
+    // Only the regional endpoint: the same request for the same input.
+    for (const char *name :
+        { "AWS_ENDPOINT_URL", "AWS_ENDPOINT_URL_REDSHIFT", "AWS_ENDPOINT_URL_REDSHIFT_SERVERLESS" })
         unsetenv(name);
     // The flow hands work back to the main thread through the application's event loop.
     static int argc = 1;
@@ -109,84 +72,76 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const FuzzInput input(data, size);
     RecordingDesktop desktop;
-    OfflineConnectFlow flow(desktop);
+    std::optional<Sent> sent;
+    int calls = 0;
+    ConnectFlow flow(desktop, [&](const URLRequest &request, HttpCompletion completion) {
+        sent = Sent { request, std::move(completion) };
+        ++calls;
+        return QPointer<Cancellable>();
+    });
     flow.openURLString(QString::fromUtf8(input.field(0)));
     QCoreApplication::processEvents();
-    if (!flow.describe && !flow.request && !flow.serverless) {
+    if (!sent) {
         // Handled without a request: opened, refused with an alert, or dropped; not busy.
         check(!flow.isBusy() && desktop.opened.size() + desktop.alerts <= 1);
         return 0;
     }
-    const auto isBusyWithOneCall = [&flow] {
-        return flow.isBusy()
-            && (flow.describe != nullptr) + (flow.request != nullptr) + (flow.serverless != nullptr)
-            == 1;
-    };
-    check(isBusyWithOneCall());
+    check(flow.isBusy() && calls == 1);
 
-    if (flow.describe) {
-        flow.describe->signingTime = signingTime;
-        auto prepared = flow.describe->prepare();
-        if (const auto *sent = std::get_if<URLRequest>(&prepared)) {
-            check(queryItems(sent->url).value_or(URLQueryItems())
-                == expectedQuery(
-                    { { QStringLiteral("ClusterIdentifier"), flow.describe->clusterIdentifier } },
-                    QStringLiteral("DescribeClusters")));
-            check(sent->value(QStringLiteral("Authorization")).has_value());
-        }
+    if (sent->request.url.query().contains(u"Action=DescribeClusters")) {
+        checkQueryCall(sent->request, QStringLiteral("DescribeClusters"));
         const QByteArray address = input.count() >= 4 ? input.field(3) : "c.example";
-        flow.describe.reset();
-        flow.described({ QString::fromUtf8(address), 5439, QStringLiteral("available"), {}, {} });
+        const Sent described = *std::exchange(sent, std::nullopt);
+        described.completion({ 200, {},
+            QStringLiteral("<R><Address>%1</Address><Port>5439</Port></R>")
+                .arg(xmlText(address))
+                .toUtf8(),
+            {} });
         // Either the credentials call follows, or an alert ended the connect.
-        if (!flow.request) {
+        if (!sent) {
             check(!flow.isBusy() && desktop.alerts == 1);
             return 0;
         }
-        check(isBusyWithOneCall());
+        check(flow.isBusy() && calls == 2);
     }
 
-    if (flow.request) {
-        RedshiftCredentialsRequest &request = *flow.request;
-        request.signingTime = signingTime;
-        auto prepared = request.prepare();
-        if (const auto *sent = std::get_if<URLRequest>(&prepared)) {
-            // The query sent is exactly the parameters, then Version and Action, and the
-            // request is signed.
-            check(queryItems(sent->url).value_or(URLQueryItems())
-                == expectedQuery(request.parameters, QStringLiteral("GetClusterCredentials")));
-            check(sent->value(QStringLiteral("Authorization")).has_value());
-        }
+    const bool serverless = sent->request.value(QStringLiteral("X-Amz-Target")).has_value();
+    if (serverless) {
+        // The body names a workgroup, nothing is in the query, and it is signed.
+        const QJsonObject body
+            = QJsonDocument::fromJson(sent->request.body.value_or(QByteArray())).object();
+        check(body.value(QStringLiteral("workgroupName")).isString());
+        check(!sent->request.url.hasQuery());
+        check(sent->request.value(QStringLiteral("Authorization")).has_value());
     } else {
-        RedshiftServerlessCredentialsRequest &request = *flow.serverless;
-        request.signingTime = signingTime;
-        auto prepared = request.prepare();
-        if (const auto *sent = std::get_if<URLRequest>(&prepared)) {
-            // The body names the workgroup as given, nothing is in the query, and it is signed.
-            const QJsonObject body
-                = QJsonDocument::fromJson(sent->body.value_or(QByteArray())).object();
-            check(body.value(QStringLiteral("workgroupName")).toString() == request.workgroupName);
-            check(!sent->url.hasQuery());
-            check(sent->value(QStringLiteral("Authorization")).has_value());
-        }
+        checkQueryCall(sent->request, QStringLiteral("GetClusterCredentials"));
     }
 
-    CredentialsResult result;
-    if (input.count() >= 3) {
-        result.dbUser = QString::fromUtf8(input.field(1));
-        result.dbPassword = QString::fromUtf8(input.field(2));
-    } else {
-        result.errorMessage = QString::fromUtf8(input.field(1));
-    }
+    const bool credentials = input.count() >= 3;
+    const QString user = QString::fromUtf8(input.field(1));
+    const QString password = QString::fromUtf8(input.field(2));
+    QByteArray body;
+    if (serverless)
+        body = QJsonDocument(credentials ? QJsonObject { { QStringLiteral("dbUser"), user },
+                                 { QStringLiteral("dbPassword"), password } }
+                                         : QJsonObject { { QStringLiteral("message"), user } })
+                   .toJson();
+    else if (credentials)
+        body = QStringLiteral("<R><DbUser>%1</DbUser><DbPassword>%2</DbPassword></R>")
+                   .arg(xmlText(input.field(1)), xmlText(input.field(2)))
+                   .toUtf8();
+    else
+        body = QStringLiteral("<R><Message>%1</Message></R>").arg(xmlText(input.field(1))).toUtf8();
     desktop.opened.clear();
-    flow.completion(result);
+    sent->completion({ 200, {}, body, {} });
     check(!flow.isBusy());
 
     // Whatever the credentials hold, the URL opened must give them back unchanged.
-    if (result.isSuccess() && !desktop.opened.isEmpty()) {
+    if (credentials && !desktop.opened.isEmpty()) {
         const QUrl opened(QString::fromUtf8(desktop.opened.first().toEncoded()), QUrl::StrictMode);
         check(opened.isValid());
-        check(opened.userName(QUrl::FullyDecoded) == *result.dbUser);
-        check(opened.password(QUrl::FullyDecoded) == *result.dbPassword);
+        check(opened.userName(QUrl::FullyDecoded) == user);
+        check(opened.password(QUrl::FullyDecoded) == password);
     }
     return 0;
 }

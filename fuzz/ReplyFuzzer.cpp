@@ -14,10 +14,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray body(reinterpret_cast<const char *>(data), qsizetype(size));
-    RedshiftCredentialsRequest::credentialsResult(body, std::nullopt);
-    RedshiftDescribeClustersRequest::endpointResult(body, std::nullopt);
-    const CredentialsResult serverless
-        = RedshiftServerlessCredentialsRequest::credentialsResult(body, std::nullopt);
+    const HttpReply reply { 200, {}, body, {} };
+    RedshiftCredentialsRequest::result(reply);
+    RedshiftDescribeClustersRequest::result(reply);
+    const CredentialsResult serverless = RedshiftServerlessCredentialsRequest::result(reply);
     // A JSON reader keeps no partial document: nothing comes of a body cut short.
     check(!serverless.isSuccess() || body.trimmed().endsWith('}'));
     return 0;

@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const QString token = QString::fromUtf8(input.field(5));
     const AWSURLRequestSigner signer(QStringLiteral("redshift"), QStringLiteral("us-west-2"),
-        QStringLiteral("AKIDEXAMPLE"), QString::fromUtf8(input.field(4)), token);
+        { QStringLiteral("AKIDEXAMPLE"), QString::fromUtf8(input.field(4)), token });
     const QDateTime now(QDate(2026, 1, 2), QTime(3, 4, 5), QTimeZone::utc());
     const auto first = signer.sign(request, now);
     const auto again = signer.sign(request, now);

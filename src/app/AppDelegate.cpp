@@ -12,9 +12,6 @@ AppDelegate::AppDelegate(MainWindow &window, QObject *parent)
 {
     connect(window.connectButton(), &QAbstractButton::clicked, this, &AppDelegate::openURL);
     connect(window.cancelButton(), &QAbstractButton::clicked, this, &AppDelegate::cancel);
-    // A plain window has no default-button handling, so Return in the field presses the
-    // connect button; click() does nothing while the button is disabled.
-    connect(m_urlField, &QLineEdit::returnPressed, window.connectButton(), &QAbstractButton::click);
 }
 
 void AppDelegate::openURL()

@@ -12,6 +12,10 @@ MainWindow::MainWindow(QWidget *parent)
     // A line edit keeps 32,767 characters by default and cuts a longer paste silently, which
     // would connect with another URL than the one pasted.
     m_ui->urlField->setMaxLength(std::numeric_limits<int>::max());
+    // A plain window has no default-button handling, so Return in the field presses the
+    // connect button; click() does nothing while the button is disabled.
+    connect(
+        m_ui->urlField, &QLineEdit::returnPressed, m_ui->connectButton, &QAbstractButton::click);
 }
 
 MainWindow::~MainWindow() = default;

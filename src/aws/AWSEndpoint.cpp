@@ -1,13 +1,6 @@
 #include "AWSEndpoint.h"
 
-#include <QDateTime>
-#include <QFile>
-#include <QFileInfo>
-#include <QMutex>
-
 namespace {
-
-constexpr qint64 maxBundleSize = 16 * 1024 * 1024;
 
 TransportError configurationError(QString description)
 {
@@ -56,48 +49,4 @@ std::variant<QUrl, TransportError> AWSEndpoint::url(const QString &region) const
         return configurationError(
             QStringLiteral("The region cannot stand in a host name: %1").arg(region));
     return url;
-}
-
-std::variant<QList<QSslCertificate>, TransportError> AWSEndpoint::additionalCACertificates(
-    const QUrl &url)
-{
-    // A plain http endpoint uses no TLS, so the bundle cannot matter to it.
-    const QString path = qEnvironmentVariable("AWS_CA_BUNDLE");
-    if (path.isEmpty() || url.scheme() != u"https")
-        return QList<QSslCertificate>();
-    // Only a regular file of sensible size: a pipe would block and a device never end.
-    const QFileInfo info(path);
-    if (info.exists() && (!info.isFile() || info.size() > maxBundleSize))
-        return configurationError(
-            QStringLiteral("AWS_CA_BUNDLE names no PEM file of at most 16 MiB: %1").arg(path));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return configurationError(
-            QStringLiteral("AWS_CA_BUNDLE names a file that cannot be read: %1 (%2)")
-                .arg(path, file.errorString()));
-
-    // A bundle often holds every public root, and reading and parsing it takes far longer
-    // than a loopback exchange, so the last one is kept while the file looks unchanged.
-    struct Cached {
-        QString path;
-        qint64 size = -1;
-        QDateTime modified;
-        QList<QSslCertificate> certificates;
-    };
-    static QMutex cacheMutex;
-    static Cached cached;
-    QList<QSslCertificate> certificates;
-    {
-        const QMutexLocker locker(&cacheMutex);
-        if (cached.path != path || cached.size != info.size()
-            || cached.modified != info.lastModified()) {
-            cached = Cached { path, info.size(), info.lastModified(),
-                QSslCertificate::fromData(file.readAll(), QSsl::Pem) };
-        }
-        certificates = cached.certificates;
-    }
-    if (certificates.isEmpty())
-        return configurationError(
-            QStringLiteral("AWS_CA_BUNDLE holds no PEM certificate: %1").arg(path));
-    return certificates;
 }

@@ -3,15 +3,13 @@
 #include "TransportError.h"
 
 #include <QByteArray>
-#include <QList>
-#include <QSslCertificate>
 #include <QString>
 #include <QUrl>
 
 #include <variant>
 
-// Where one AWS service is reached, and the trust AWS_CA_BUNDLE adds, read from the
-// environment as the AWS SDKs read it. Problems are TransportErrors of kind Configuration.
+// Where one AWS service is reached, read from the environment as the AWS SDKs read it.
+// Problems are TransportErrors of kind Configuration.
 class AWSEndpoint {
 public:
     // `variable`: the service's own override, e.g. "AWS_ENDPOINT_URL_REDSHIFT";
@@ -22,11 +20,6 @@ public:
     // amazonaws.com (amazonaws.com.cn for cn- regions). An override keeps only its scheme,
     // host and port.
     std::variant<QUrl, TransportError> url(const QString &region) const;
-
-    // The certificates AWS_CA_BUNDLE adds to the system's for `url`: none when it is unset
-    // or `url` is not https.
-    static std::variant<QList<QSslCertificate>, TransportError> additionalCACertificates(
-        const QUrl &url);
 
 private:
     QByteArray m_variable;

@@ -1,67 +1,52 @@
 #pragma once
 
-#include "AWSEndpoint.h"
-#include "MainThread.h"
-#include "URLSession.h"
-#include "URLSessionTask.h"
+#include "AWSCredentials.h"
+#include "DesktopServices.h"
+#include "HttpClient.h"
 
 #include <QDateTime>
-#include <QPointer>
+#include <QTimer>
 
 #include <functional>
 #include <optional>
 #include <variant>
 
-// Signing an AWS call, sending it and bringing its result back to the main thread.
+// Signing an AWS call, sending it, and saying why it failed.
 namespace AWSRequest {
 
-// `request` signed with AWS Signature Version 4 for `service` in `region` with these keys at
-// `now`, or why it cannot be signed as a Configuration error.
+// `request` signed with AWS Signature Version 4 for `service` in `region` with `credentials`
+// at `now`, or why it cannot be signed as a Configuration error.
 std::variant<URLRequest, TransportError> signedRequest(const QString &service,
     const QString &region,
-    const QString &accessKeyId,
-    const QString &secretAccessKey,
-    const QString &sessionToken,
+    const AWSCredentials &credentials,
     const URLRequest &request,
     const QDateTime &now = QDateTime::currentDateTimeUtc());
 
-// Turns a reply's body and transport error into the call's result.
+// Sends `request` with `send`: `read` makes the result of the reply and `deliver` gets it once,
+// later, on the main thread. A request that could not be made is not sent: `read` gets its
+// error as the reply instead, and the handle is null.
 template <class Result>
-using Reader = std::function<Result(
-    const std::optional<QByteArray> &body, const std::optional<TransportError> &transportError)>;
-
-// Sends `request` on `session`, trusting AWS_CA_BUNDLE's certificates for https: `read` makes
-// the Result on the session's thread, `deliver` gets it once, later, on the main thread.
-// Nothing is sent for a request that could not be made or an unusable bundle: `read` gets
-// that Configuration error instead, and the task is null.
-template <class Result>
-QPointer<URLSessionTask> send(URLSession &session,
-    std::variant<URLRequest, TransportError> request,
-    Reader<Result> read,
-    std::function<void(Result)> deliver)
+QPointer<Cancellable> send(const HttpSend &send,
+    const std::variant<URLRequest, TransportError> &request,
+    std::function<Result(const HttpReply &)> read,
+    std::function<void(const Result &)> deliver)
 {
-    const auto failure = [&read, &deliver](const TransportError &error) {
-        MainThread::post([deliver, result = read(std::nullopt, error)] { deliver(result); });
+    if (const auto *error = std::get_if<TransportError>(&request)) {
+        QTimer::singleShot(
+            0, [deliver, result = read({ .transportError = *error })] { deliver(result); });
         return nullptr;
-    };
-    if (const TransportError *error = std::get_if<TransportError>(&request))
-        return failure(*error);
-    URLRequest &sent = std::get<URLRequest>(request);
-    auto certificates = AWSEndpoint::additionalCACertificates(sent.url);
-    if (const TransportError *error = std::get_if<TransportError>(&certificates))
-        return failure(*error);
-
-    URLSession::Configuration configuration;
-    configuration.additionalCACertificates = std::get<QList<QSslCertificate>>(certificates);
-    URLSessionTask *task = session.dataTask(
-        sent,
-        [read, deliver](std::optional<QByteArray> body, std::optional<HTTPURLResponse>,
-            std::optional<TransportError> transportError) {
-            MainThread::post([deliver, result = read(body, transportError)] { deliver(result); });
-        },
-        std::move(configuration));
-    task->resume();
-    return task;
+    }
+    return send(std::get<URLRequest>(request),
+        [read = std::move(read), deliver = std::move(deliver)](
+            const HttpReply &reply) { deliver(read(reply)); });
 }
+
+// The alert for an AWS call that failed: "Failed to get credentials from AWS", and as its
+// text `context` (which call failed, if the caller says), the transport error or the HTTP
+// status, then the service's own message, each on a line of its own and shown as text that
+// cannot drive a terminal.
+Alert failureAlert(const std::optional<TransportError> &transportError,
+    const std::optional<QString> &serviceMessage,
+    const QString &context = {});
 
 } // namespace AWSRequest

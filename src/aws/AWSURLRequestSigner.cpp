@@ -18,14 +18,9 @@ QString DateFormatter::string(const QDateTime &instant) const
     return QLocale::c().toString(instant.toUTC(), m_pattern);
 }
 
-AWSURLRequestSigner::AWSURLRequestSigner(QString serviceType,
-    QString awsRegion,
-    QString accessKeyId,
-    QString secretSigningKey,
-    QString sessionToken)
-    : accessKeyId(std::move(accessKeyId))
-    , secretSigningKey(std::move(secretSigningKey))
-    , sessionToken(std::move(sessionToken))
+AWSURLRequestSigner::AWSURLRequestSigner(
+    QString serviceType, QString awsRegion, AWSCredentials credentials)
+    : credentials(std::move(credentials))
     , awsRegion(std::move(awsRegion))
     , serviceType(std::move(serviceType))
     , iso8601Formatter(makeDateFormatter(u"yyyyMMdd'T'HHmmss'Z'"_s))
@@ -174,8 +169,8 @@ std::variant<SigningStages, SigningError> AWSURLRequestSigner::signingStages(
     stages.request.addValue(hostFieldValue(request.url), u"Host"_s);
     stages.request.addValue(stages.requestTimestamp, u"X-Amz-Date"_s);
     // Signed like the other fields, as the AWS SDKs do.
-    if (!sessionToken.isEmpty())
-        stages.request.addValue(sessionToken, u"X-Amz-Security-Token"_s);
+    if (credentials.sessionToken && !credentials.sessionToken->isEmpty())
+        stages.request.addValue(*credentials.sessionToken, u"X-Amz-Security-Token"_s);
 
     const CanonicalHeaders headers = canonicalHeaders(stages.request.headerFields());
     stages.canonicalRequest = canonicalRequest(
@@ -183,8 +178,8 @@ std::variant<SigningStages, SigningError> AWSURLRequestSigner::signingStages(
     stages.credentialScope = credentialScope(stages.dateStamp);
     stages.stringToSign
         = stringToSign(stages.requestTimestamp, stages.credentialScope, stages.canonicalRequest);
-    stages.signature = computeSignature(stages.stringToSign, secretSigningKey, stages.dateStamp);
-    stages.authorization = hmacShaTypeString + u" Credential="_s + accessKeyId + u'/'
+    stages.signature = computeSignature(stages.stringToSign, credentials.secretAccessKey, stages.dateStamp);
+    stages.authorization = hmacShaTypeString + u" Credential="_s + credentials.accessKeyId + u'/'
         + stages.credentialScope + u", SignedHeaders="_s + headers.signedHeaders + u", Signature="_s
         + stages.signature;
     return stages;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AWSCredentials.h"
 #include "URLRequest.h"
 
 #include <QByteArray>
@@ -45,11 +46,7 @@ struct SigningStages {
 // there is a session token, and "Authorization".
 class AWSURLRequestSigner {
 public:
-    AWSURLRequestSigner(QString serviceType,
-        QString awsRegion,
-        QString accessKeyId,
-        QString secretSigningKey,
-        QString sessionToken = {});
+    AWSURLRequestSigner(QString serviceType, QString awsRegion, AWSCredentials credentials);
 
     static DateFormatter makeDateFormatter(const QString &pattern);
 
@@ -78,9 +75,7 @@ private:
     static QByteArray hmacSHA256(const QByteArray &key, const QByteArray &data);
     static QString hexString(const QByteArray &bytes);
 
-    const QString accessKeyId;
-    const QString secretSigningKey;
-    const QString sessionToken;
+    const AWSCredentials credentials;
     const QString awsRegion;
     const QString serviceType;
     const QString hmacShaTypeString = QStringLiteral("AWS4-HMAC-SHA256");

@@ -1,18 +1,17 @@
 #include "ConnectFlow.h"
 
+#include "AWSRequest.h"
 #include "DesktopServices.h"
 #include "DisplayedText.h"
 #include "RedshiftCredentialsRequest.h"
 #include "RedshiftDescribeClustersRequest.h"
 #include "RedshiftServerlessCredentialsRequest.h"
-#include "URLSessionTask.h"
 
 #include <algorithm>
 
 namespace {
 
 const QString jdbcPrefix = QStringLiteral("jdbc:");
-const QString failureMessage = QStringLiteral("Failed to get credentials from AWS");
 
 // Compares the first prefix.size() characters of `text` (all of it if shorter) after
 // lower-casing, so only the prefix's own letters in any case match.
@@ -24,21 +23,8 @@ bool hasPrefixIgnoringCase(const QString &text, const QString &prefix)
 // What a step that ends after cancel() hands on instead of starting the next.
 CredentialsResult cancellation()
 {
-    return { {}, {}, {},
-        TransportError {
-            TransportError::Kind::Cancelled, QStringLiteral("The request was cancelled.") } };
-}
-
-// A call signed with `credentials` in `region`.
-template <class Call>
-std::shared_ptr<Call> signedCall(const AWSCredentials &credentials, const QString &region)
-{
-    const std::shared_ptr<Call> call = Call::create();
-    call->accessKeyID = credentials.accessKeyId;
-    call->secretAccessKey = credentials.secretAccessKey;
-    call->sessionToken = credentials.sessionToken;
-    call->awsRegion = region;
-    return call;
+    return { .transportError = TransportError {
+                 TransportError::Kind::Cancelled, QStringLiteral("The request was cancelled.") } };
 }
 
 // The value of the last item named `name`, absent when that item has none.
@@ -51,10 +37,25 @@ std::optional<QString> lastValue(const URLQueryItems &items, const QString &name
 
 } // namespace
 
-ConnectFlow::ConnectFlow(DesktopServices &desktop, QObject *parent)
+ConnectFlow::ConnectFlow(DesktopServices &desktop, HttpSend send, QObject *parent)
     : QObject(parent)
     , m_desktop(desktop)
+    , m_send(std::move(send))
 {
+    if (!m_send)
+        m_send = (new HttpClient(qEnvironmentVariable("AWS_CA_BUNDLE"), this))->sender();
+}
+
+template <class Result>
+void ConnectFlow::call(const std::variant<URLRequest, TransportError> &request,
+    Result (*read)(const HttpReply &),
+    std::function<void(const Result &)> then)
+{
+    lastTask = AWSRequest::send<Result>(m_send, request, read,
+        [self = QPointer(this), then = std::move(then)](const Result &result) {
+            if (self)
+                then(result);
+        });
 }
 
 void ConnectFlow::openURLString(const QString &text)
@@ -100,12 +101,11 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
         return;
     }
     const RedshiftIAMURL url = std::get<RedshiftIAMURL>(std::move(parsed));
-    const CredentialsResolver::Query keys { url.accessKeyID, url.secretAccessKey, url.sessionToken,
-        url.profile };
+    CredentialsResolver resolver(
+        { url.accessKeyID, url.secretAccessKey, url.sessionToken, url.profile });
     // Known before any key is fetched, so that no credential process or MFA code is asked
     // for in vain.
-    const auto region = url.region ? std::variant<QString, Alert>(*url.region)
-                                   : CredentialsResolver::region(keys);
+    const auto region = url.region ? std::variant<QString, Alert>(*url.region) : resolver.region();
     if (const Alert *alert = std::get_if<Alert>(&region)) {
         showAlertSheet(*alert);
         return;
@@ -113,7 +113,7 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
     m_cancelled = false;
     setBusy(true);
     const QPointer<ConnectFlow> self(this);
-    lastTask = CredentialsResolver::resolve(keys, m_session, m_desktop,
+    lastTask = resolver.resolve(m_send, m_desktop, this,
         [self, url, region = std::get<QString>(region)](
             const CredentialsResolver::Resolution &resolved) {
             if (self)
@@ -146,45 +146,38 @@ void ConnectFlow::requestCredentials(const RedshiftIAMURL &url,
 void ConnectFlow::requestClusterCredentials(
     const RedshiftIAMURL &url, const AWSCredentials &credentials, const QString &region)
 {
-    const auto request = signedCall<RedshiftCredentialsRequest>(credentials, region);
-    request->parameters = url.parameters;
-    const QPointer<ConnectFlow> self(this);
-    lastTask = sendCredentialsRequest(
-        request, [self, connectionURL = url.connectionURL](const CredentialsResult &result) {
-            if (self)
-                self->completeConnection(result, connectionURL);
-        });
+    call<CredentialsResult>(
+        RedshiftCredentialsRequest::request(credentials, region, url.parameters),
+        &RedshiftCredentialsRequest::result,
+        [this, connectionURL = url.connectionURL](
+            const CredentialsResult &result) { completeConnection(result, connectionURL); });
 }
 
 void ConnectFlow::requestServerlessCredentials(
     const RedshiftIAMURL &url, const AWSCredentials &credentials, const QString &region)
 {
-    const auto request = signedCall<RedshiftServerlessCredentialsRequest>(credentials, region);
-    request->workgroupName = *url.workgroupName;
     // The database user follows from the keys: DbUser, AutoCreate and DbGroups are not sent.
-    request->dbName = lastValue(url.parameters, QStringLiteral("DbName"));
+    RedshiftServerlessCredentialsRequest::Parameters parameters { *url.workgroupName,
+        lastValue(url.parameters, QStringLiteral("DbName")),
+        lastValue(url.parameters, QStringLiteral("DurationSeconds")) };
     const QString database = url.connectionURL.path(QUrl::FullyDecoded).section(u'/', 1, 1);
-    if (!request->dbName && !database.isEmpty())
-        request->dbName = database;
-    request->durationSeconds = lastValue(url.parameters, QStringLiteral("DurationSeconds"));
-    const QPointer<ConnectFlow> self(this);
-    lastTask = sendServerlessCredentialsRequest(
-        request, [self, connectionURL = url.connectionURL](const CredentialsResult &result) {
-            if (self)
-                self->completeConnection(result, connectionURL);
-        });
+    if (!parameters.dbName && !database.isEmpty())
+        parameters.dbName = database;
+    call<CredentialsResult>(
+        RedshiftServerlessCredentialsRequest::request(credentials, region, parameters),
+        &RedshiftServerlessCredentialsRequest::result,
+        [this, connectionURL = url.connectionURL](
+            const CredentialsResult &result) { completeConnection(result, connectionURL); });
 }
 
 void ConnectFlow::describeCluster(
     const RedshiftIAMURL &url, const AWSCredentials &credentials, const QString &region)
 {
-    const auto request = signedCall<RedshiftDescribeClustersRequest>(credentials, region);
-    request->clusterIdentifier = lastValue(url.parameters, QStringLiteral("ClusterIdentifier"));
-    const QPointer<ConnectFlow> self(this);
-    lastTask = sendDescribeClustersRequest(
-        request, [self, url, credentials, region](const ClusterEndpointResult &result) {
-            if (self)
-                self->describedCluster(result, url, credentials, region);
+    call<ClusterEndpointResult>(RedshiftDescribeClustersRequest::request(credentials, region,
+                                    lastValue(url.parameters, QStringLiteral("ClusterIdentifier"))),
+        &RedshiftDescribeClustersRequest::result,
+        [this, url, credentials, region](const ClusterEndpointResult &result) {
+            describedCluster(result, url, credentials, region);
         });
 }
 
@@ -205,8 +198,8 @@ void ConnectFlow::describedCluster(const ClusterEndpointResult &result,
             return;
         }
         setBusy(false);
-        showFailure(std::nullopt,
-            QStringLiteral("The cluster's endpoint is no host name: %1").arg(*result.address));
+        showAlertSheet(AWSRequest::failureAlert(std::nullopt,
+            QStringLiteral("The cluster's endpoint is no host name: %1").arg(*result.address)));
         return;
     }
     setBusy(false);
@@ -220,7 +213,7 @@ void ConnectFlow::describedCluster(const ClusterEndpointResult &result,
                     displayedText(*result.clusterStatus)) });
         return;
     }
-    showFailure(result.transportError, result.errorMessage);
+    showAlertSheet(AWSRequest::failureAlert(result.transportError, result.errorMessage));
 }
 
 void ConnectFlow::completeConnection(CredentialsResult result, QUrl connectionURL)
@@ -242,21 +235,7 @@ void ConnectFlow::completeConnection(CredentialsResult result, QUrl connectionUR
             return;
         }
     }
-    showFailure(result.transportError, result.errorMessage);
-}
-
-void ConnectFlow::showFailure(
-    const std::optional<TransportError> &transportError, const std::optional<QString> &message)
-{
-    // What the service or the network said is shown as text that cannot drive a terminal.
-    QString informativeText;
-    if (transportError)
-        informativeText += displayedText(transportError->description) + u'\n';
-    if (message)
-        informativeText += displayedText(*message) + u'\n';
-    if (informativeText.isEmpty())
-        informativeText = QStringLiteral("The reply held no usable answer and no error message.\n");
-    showAlertSheet({ failureMessage, informativeText });
+    showAlertSheet(AWSRequest::failureAlert(result.transportError, result.errorMessage));
 }
 
 void ConnectFlow::open(const QUrl &url)
@@ -286,27 +265,6 @@ void ConnectFlow::showAlertSheet(const Alert &alert)
 {
     m_desktop.showAlertSheet(alert.messageText, alert.informativeText);
     Q_EMIT finished();
-}
-
-QPointer<Cancellable> ConnectFlow::sendCredentialsRequest(
-    const std::shared_ptr<RedshiftCredentialsRequest> &request,
-    std::function<void(const CredentialsResult &)> completion)
-{
-    return request->start(m_session, std::move(completion)).data();
-}
-
-QPointer<Cancellable> ConnectFlow::sendServerlessCredentialsRequest(
-    const std::shared_ptr<RedshiftServerlessCredentialsRequest> &request,
-    std::function<void(const CredentialsResult &)> completion)
-{
-    return request->start(m_session, std::move(completion)).data();
-}
-
-QPointer<Cancellable> ConnectFlow::sendDescribeClustersRequest(
-    const std::shared_ptr<RedshiftDescribeClustersRequest> &request,
-    std::function<void(const ClusterEndpointResult &)> completion)
-{
-    return request->start(m_session, std::move(completion)).data();
 }
 
 void ConnectFlow::cancel()

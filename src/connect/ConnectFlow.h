@@ -4,8 +4,8 @@
 #include "ClusterEndpointResult.h"
 #include "CredentialsResolver.h"
 #include "CredentialsResult.h"
+#include "HttpClient.h"
 #include "RedshiftIAMURL.h"
-#include "URLSession.h"
 
 #include <QObject>
 #include <QPointer>
@@ -17,9 +17,6 @@
 #include <variant>
 
 class DesktopServices;
-class RedshiftCredentialsRequest;
-class RedshiftDescribeClustersRequest;
-class RedshiftServerlessCredentialsRequest;
 
 // The connect flow shared by the window and the command line: classifies the pasted text,
 // opens ordinary URLs, and turns a Redshift IAM URL into temporary database credentials
@@ -30,7 +27,9 @@ class RedshiftServerlessCredentialsRequest;
 class ConnectFlow : public QObject {
     Q_OBJECT
 public:
-    explicit ConnectFlow(DesktopServices &desktop, QObject *parent = nullptr);
+    // Calls go through `send`; without one, through an HttpClient of the flow's own that
+    // trusts AWS_CA_BUNDLE's certificates too.
+    explicit ConnectFlow(DesktopServices &desktop, HttpSend send = {}, QObject *parent = nullptr);
 
     // One connect: ends in an alert or a URL offered to its handler, then finished().
     void openURLString(const QString &text);
@@ -41,19 +40,6 @@ public:
 Q_SIGNALS:
     // The connect has ended: an alert was shown, the opener answered, or nothing was to open.
     void finished();
-
-protected:
-    // Each sends one call; its completion runs later on the main thread. Tests and fuzzing
-    // replace them to see what would be sent without any network.
-    virtual QPointer<Cancellable> sendCredentialsRequest(
-        const std::shared_ptr<RedshiftCredentialsRequest> &request,
-        std::function<void(const CredentialsResult &)> completion);
-    virtual QPointer<Cancellable> sendServerlessCredentialsRequest(
-        const std::shared_ptr<RedshiftServerlessCredentialsRequest> &request,
-        std::function<void(const CredentialsResult &)> completion);
-    virtual QPointer<Cancellable> sendDescribeClustersRequest(
-        const std::shared_ptr<RedshiftDescribeClustersRequest> &request,
-        std::function<void(const ClusterEndpointResult &)> completion);
 
 private:
     void openRedshiftIAMURL(const QString &text);
@@ -73,12 +59,16 @@ private:
     void completeConnection(CredentialsResult result, QUrl connectionURL);
     void open(const QUrl &url);
     void showAlertSheet(const Alert &alert);
-    void showFailure(
-        const std::optional<TransportError> &transportError, const std::optional<QString> &message);
     void setBusy(bool busy);
+    // Sends a prepared call; `then` gets what `read` makes of its reply, unless the flow is
+    // gone by then.
+    template <class Result>
+    void call(const std::variant<URLRequest, TransportError> &request,
+        Result (*read)(const HttpReply &),
+        std::function<void(const Result &)> then);
 
     DesktopServices &m_desktop;
-    URLSession m_session;
+    HttpSend m_send;
     QPointer<Cancellable> lastTask;
     bool m_busy = false;
     // Set by cancel() until the next connect: a step that ends after it does not start the next.

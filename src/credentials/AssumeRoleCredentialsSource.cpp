@@ -7,11 +7,9 @@
 
 #include <QDateTime>
 
-AssumeRoleCredentialsSource::AssumeRoleCredentialsSource(URLSession &session,
-    DesktopServices &desktop,
-    std::unique_ptr<CredentialsSource> source,
-    Role role)
-    : m_session(session)
+AssumeRoleCredentialsSource::AssumeRoleCredentialsSource(
+    HttpSend send, DesktopServices &desktop, std::unique_ptr<CredentialsSource> source, Role role)
+    : m_send(std::move(send))
     , m_desktop(desktop)
     , m_source(std::move(source))
     , m_role(std::move(role))
@@ -57,7 +55,7 @@ void AssumeRoleCredentialsSource::sourceFinished(const Result &result)
 void AssumeRoleCredentialsSource::assumeRole(
     const AWSCredentials &credentials, const std::optional<QString> &tokenCode)
 {
-    send(m_session, request(credentials, tokenCode), std::bind_front(&reply, m_role.profile));
+    send(m_send, request(credentials, tokenCode), std::bind_front(&reply, m_role.profile));
 }
 
 std::variant<URLRequest, TransportError> AssumeRoleCredentialsSource::request(
@@ -90,30 +88,25 @@ std::variant<URLRequest, TransportError> AssumeRoleCredentialsSource::request(
     request.body = encodedQuery(items);
     request.addValue(QStringLiteral("application/x-www-form-urlencoded; charset=utf-8"),
         QStringLiteral("Content-Type"));
-    return AWSRequest::signedRequest(QStringLiteral("sts"), m_role.region, credentials.accessKeyId,
-        credentials.secretAccessKey, credentials.sessionToken.value_or(QString()), request);
+    return AWSRequest::signedRequest(QStringLiteral("sts"), m_role.region, credentials, request);
 }
 
-CredentialsSource::Result AssumeRoleCredentialsSource::reply(const QString &profile,
-    const std::optional<QByteArray> &body,
-    const std::optional<TransportError> &transportError)
+CredentialsSource::Result AssumeRoleCredentialsSource::reply(
+    const QString &profile, const HttpReply &reply)
 {
-    const AWSXMLReply xml = AWSXMLReply::read(body.value_or(QByteArray()));
+    const AWSXMLReply xml = AWSXMLReply::read(reply.body.value_or(QByteArray()));
     const auto keyId = xml.completeContents(QStringLiteral("AccessKeyId"));
     const auto secret = xml.completeContents(QStringLiteral("SecretAccessKey"));
     const auto token = xml.completeContents(QStringLiteral("SessionToken"));
-    if (!transportError && keyId && secret && token && !keyId->isEmpty() && !secret->isEmpty())
+    if (!reply.transportError && keyId && secret && token && !keyId->isEmpty()
+        && !secret->isEmpty())
         return AWSCredentials { *keyId, *secret, token->isEmpty() ? std::nullopt : token };
 
-    QString why;
-    if (transportError)
-        why = displayedText(transportError->description);
-    else if (const auto message = xml.contents(QStringLiteral("Message")))
-        why = displayedText(xml.contents(QStringLiteral("Code")).value_or(QString())
-            + QStringLiteral(": ") + *message);
-    else
-        why = QStringLiteral("The reply holds no credentials.");
-    return Alert { QStringLiteral("Failed to get credentials from AWS"),
-        QStringLiteral("STS AssumeRole for the profile \"%1\" failed.\n%2")
-            .arg(displayedText(profile), why) };
+    std::optional<QString> message = xml.contents(QStringLiteral("Message"));
+    if (message)
+        message = xml.contents(QStringLiteral("Code")).value_or(QString()) + QStringLiteral(": ")
+            + *message;
+    return AWSRequest::failureAlert(reply.transportError, message,
+        QStringLiteral("STS AssumeRole for the profile \"%1\" failed.")
+            .arg(displayedText(profile)));
 }

@@ -1,10 +1,6 @@
 #pragma once
 
 #include "CredentialsSource.h"
-#include "TransportError.h"
-#include "URLRequest.h"
-
-#include <QByteArray>
 
 #include <memory>
 #include <optional>
@@ -25,7 +21,7 @@ public:
         std::optional<QString> mfaSerial;
     };
 
-    AssumeRoleCredentialsSource(URLSession &session,
+    AssumeRoleCredentialsSource(HttpSend send,
         DesktopServices &desktop,
         std::unique_ptr<CredentialsSource> source,
         Role role);
@@ -35,9 +31,7 @@ public:
         const AWSCredentials &credentials, const std::optional<QString> &tokenCode) const;
     // What a reply means: the Credentials when they are whole, else an alert quoting the
     // error's Code and Message or the transport error.
-    static Result reply(const QString &profile,
-        const std::optional<QByteArray> &body,
-        const std::optional<TransportError> &transportError);
+    static Result reply(const QString &profile, const HttpReply &reply);
 
 protected:
     void start() override;
@@ -47,7 +41,7 @@ private:
     void sourceFinished(const Result &result);
     void assumeRole(const AWSCredentials &credentials, const std::optional<QString> &tokenCode);
 
-    URLSession &m_session;
+    HttpSend m_send;
     DesktopServices &m_desktop;
     std::unique_ptr<CredentialsSource> m_source;
     Role m_role;

@@ -1,13 +1,11 @@
 #include "CredentialsResolver.h"
 
-#include "AWSSharedConfig.h"
 #include "DisplayedText.h"
-#include "MainThread.h"
 #include "ProfileSourceBuilder.h"
 #include "StaticCredentialsSource.h"
-#include "URLSession.h"
 
 #include <QStringList>
+#include <QTimer>
 
 namespace {
 
@@ -60,7 +58,7 @@ std::optional<Alert> missingProfile(
 Built choose(const CredentialsResolver::Query &query,
     const std::variant<AWSSharedConfig, Alert> &loaded,
     const QString &profile,
-    URLSession &session,
+    const HttpSend &send,
     DesktopServices &desktop)
 {
     if (present(query.accessKeyID) || present(query.secretAccessKey) || present(query.sessionToken))
@@ -76,7 +74,7 @@ Built choose(const CredentialsResolver::Query &query,
     if (const Alert *alert = std::get_if<Alert>(&loaded))
         return *alert;
     const auto &config = std::get<AWSSharedConfig>(loaded);
-    ProfileSourceBuilder builder(config, session, desktop);
+    ProfileSourceBuilder builder(config, send, desktop);
     if (const auto alert = missingProfile(query, config))
         return *alert;
     if (present(query.profile) || builder.setsCredentials(profile))
@@ -90,7 +88,19 @@ Built choose(const CredentialsResolver::Query &query,
 
 } // namespace
 
-std::variant<QString, Alert> CredentialsResolver::region(const Query &query)
+CredentialsResolver::CredentialsResolver(Query query)
+    : m_query(std::move(query))
+{
+}
+
+const std::variant<AWSSharedConfig, Alert> &CredentialsResolver::sharedConfig()
+{
+    if (!m_sharedConfig)
+        m_sharedConfig = AWSSharedConfig::load();
+    return *m_sharedConfig;
+}
+
+std::variant<QString, Alert> CredentialsResolver::region()
 {
     if (const auto region = environment("AWS_REGION"))
         return *region;
@@ -98,13 +108,13 @@ std::variant<QString, Alert> CredentialsResolver::region(const Query &query)
         return *region;
     // A file that cannot be read or a profile that is not there would hide the region: that
     // is what the user must hear of.
-    const auto loaded = AWSSharedConfig::load();
+    const auto &loaded = sharedConfig();
     if (const Alert *alert = std::get_if<Alert>(&loaded))
         return *alert;
     const auto &config = std::get<AWSSharedConfig>(loaded);
-    if (const auto alert = missingProfile(query, config))
+    if (const auto alert = missingProfile(m_query, config))
         return *alert;
-    if (const auto region = present(config.setting(profileName(query), QStringLiteral("region"))))
+    if (const auto region = present(config.setting(profileName(m_query), QStringLiteral("region"))))
         return *region;
     return Alert { incomplete,
         QStringLiteral("No AWS region was found. iamlink looked in the host name, a Region item, "
@@ -112,17 +122,17 @@ std::variant<QString, Alert> CredentialsResolver::region(const Query &query)
 }
 
 QPointer<Cancellable> CredentialsResolver::resolve(
-    const Query &query, URLSession &session, DesktopServices &desktop, Completion completion)
+    const HttpSend &send, DesktopServices &desktop, QObject *owner, Completion completion)
 {
-    Built built = choose(query, AWSSharedConfig::load(), profileName(query), session, desktop);
+    Built built = choose(m_query, sharedConfig(), profileName(m_query), send, desktop);
     if (const Alert *alert = std::get_if<Alert>(&built)) {
-        MainThread::post(
-            [completion = std::move(completion), alert = *alert] { completion(alert); });
+        QTimer::singleShot(
+            0, owner, [completion = std::move(completion), alert = *alert] { completion(alert); });
         return nullptr;
     }
-    // Owned by the session too, so that it goes when the session goes before it ended.
+    // Owned by `owner` too, so that it goes when the owner goes before it ended.
     CredentialsSource *source = std::get<std::unique_ptr<CredentialsSource>>(built).release();
-    source->setParent(&session);
+    source->setParent(owner);
     source->fetch(
         [source, completion = std::move(completion)](const CredentialsSource::Result &result) {
             source->deleteLater();

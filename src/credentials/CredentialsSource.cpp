@@ -1,6 +1,6 @@
 #include "CredentialsSource.h"
 
-#include "MainThread.h"
+#include <QTimer>
 
 void CredentialsSource::fetch(Completion completion)
 {
@@ -22,12 +22,12 @@ Alert CredentialsSource::cancelledAlert()
         QStringLiteral("The request was cancelled.") };
 }
 
-void CredentialsSource::send(URLSession &session,
-    std::variant<URLRequest, TransportError> request,
-    AWSRequest::Reader<Result> read)
+void CredentialsSource::send(const HttpSend &send,
+    const std::variant<URLRequest, TransportError> &request,
+    std::function<Result(const HttpReply &)> read)
 {
-    m_task = AWSRequest::send<Result>(session, std::move(request), std::move(read),
-        [self = QPointer(this)](const Result &result) {
+    m_task = AWSRequest::send<Result>(
+        send, request, std::move(read), [self = QPointer(this)](const Result &result) {
             if (self)
                 self->finish(result);
         });
@@ -40,10 +40,8 @@ void CredentialsSource::finish(const Result &result)
 
 void CredentialsSource::finishLater(const Result &result)
 {
-    MainThread::post([self = QPointer(this), result = m_cancelled ? cancelledAlert() : result] {
-        if (self)
-            self->deliver(result);
-    });
+    QTimer::singleShot(
+        0, this, [this, result = m_cancelled ? cancelledAlert() : result] { deliver(result); });
 }
 
 void CredentialsSource::deliver(const Result &result)

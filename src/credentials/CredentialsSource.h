@@ -4,6 +4,7 @@
 #include "AWSRequest.h"
 #include "Cancellable.h"
 #include "DesktopServices.h"
+#include "HttpClient.h"
 
 #include <functional>
 #include <variant>
@@ -32,9 +33,9 @@ protected:
     // What else the source has running and can stop: a command, a question, another source.
     virtual void stop() { }
     // Sends the call that gives the keys, and finishes with what `read` makes of its reply.
-    void send(URLSession &session,
-        std::variant<URLRequest, TransportError> request,
-        AWSRequest::Reader<Result> read);
+    void send(const HttpSend &send,
+        const std::variant<URLRequest, TransportError> &request,
+        std::function<Result(const HttpReply &)> read);
     // Hands `result` to the completion the first time; later calls do nothing.
     void finish(const Result &result);
     // The same, posted to the main thread: for outcomes known inside start().
@@ -44,6 +45,6 @@ private:
     void deliver(const Result &result);
 
     Completion m_completion;
-    QPointer<URLSessionTask> m_task;
+    QPointer<Cancellable> m_task;
     bool m_cancelled = false;
 };

@@ -20,9 +20,9 @@ QString quoted(const QString &text)
 } // namespace
 
 ProfileSourceBuilder::ProfileSourceBuilder(
-    const AWSSharedConfig &config, URLSession &session, DesktopServices &desktop)
+    const AWSSharedConfig &config, HttpSend send, DesktopServices &desktop)
     : m_config(config)
-    , m_session(session)
+    , m_send(std::move(send))
     , m_desktop(desktop)
 {
 }
@@ -146,7 +146,7 @@ ProfileSourceBuilder::Built ProfileSourceBuilder::assumedRole(
         if (const Alert *alert = std::get_if<Alert>(&base))
             return *alert;
     }
-    return std::make_unique<AssumeRoleCredentialsSource>(m_session, m_desktop,
+    return std::make_unique<AssumeRoleCredentialsSource>(m_send, m_desktop,
         std::get<std::unique_ptr<CredentialsSource>>(std::move(base)),
         AssumeRoleCredentialsSource::Role { profile, *setting(profile, "role_arn"),
             setting(profile, "region").value_or(QStringLiteral("us-east-1")),
@@ -182,7 +182,7 @@ ProfileSourceBuilder::Built ProfileSourceBuilder::singleSignOn(const QString &pr
     if (!missing.isEmpty())
         return profileAlert(profile,
             QStringLiteral("its single sign-on lacks %1").arg(missing.join(QStringLiteral(", "))));
-    return std::make_unique<SSOCredentialsSource>(m_session, std::move(role));
+    return std::make_unique<SSOCredentialsSource>(m_send, std::move(role));
 }
 
 std::optional<std::variant<AWSCredentials, Alert>> ProfileSourceBuilder::environmentCredentials()

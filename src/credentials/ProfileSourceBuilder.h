@@ -2,6 +2,7 @@
 
 #include "AWSSharedConfig.h"
 #include "CredentialsSource.h"
+#include "HttpClient.h"
 
 #include <QString>
 #include <QStringList>
@@ -9,8 +10,6 @@
 #include <memory>
 #include <optional>
 #include <variant>
-
-class URLSession;
 
 // Turns a profile of the shared files into the source of its keys, as the AWS CLI does:
 // role_arn (with source_profile, which may assume a role in turn, or credential_source =
@@ -20,8 +19,7 @@ class ProfileSourceBuilder {
 public:
     using Built = std::variant<std::unique_ptr<CredentialsSource>, Alert>;
 
-    ProfileSourceBuilder(
-        const AWSSharedConfig &config, URLSession &session, DesktopServices &desktop);
+    ProfileSourceBuilder(const AWSSharedConfig &config, HttpSend send, DesktopServices &desktop);
 
     // Whether `profile` exists and sets any of the settings above.
     bool setsCredentials(const QString &profile) const;
@@ -44,6 +42,6 @@ private:
     Alert profileAlert(const QString &profile, const QString &problem) const;
 
     const AWSSharedConfig &m_config;
-    URLSession &m_session;
+    HttpSend m_send;
     DesktopServices &m_desktop;
 };

@@ -12,8 +12,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-SSOCredentialsSource::SSOCredentialsSource(URLSession &session, Role role)
-    : m_session(session)
+SSOCredentialsSource::SSOCredentialsSource(HttpSend send, Role role)
+    : m_send(std::move(send))
     , m_role(std::move(role))
 {
 }
@@ -30,7 +30,7 @@ void SSOCredentialsSource::start()
                     displayedText(QDir::homePath() + QStringLiteral("/.aws/sso/cache"))) });
         return;
     }
-    send(m_session, request(*token), std::bind_front(&reply, m_role.profile));
+    send(m_send, request(*token), std::bind_front(&reply, m_role.profile));
 }
 
 std::optional<QString> SSOCredentialsSource::cachedToken() const
@@ -73,27 +73,24 @@ std::variant<URLRequest, TransportError> SSOCredentialsSource::request(
     return request;
 }
 
-CredentialsSource::Result SSOCredentialsSource::reply(const QString &profile,
-    const std::optional<QByteArray> &body,
-    const std::optional<TransportError> &transportError)
+CredentialsSource::Result SSOCredentialsSource::reply(
+    const QString &profile, const HttpReply &reply)
 {
-    const QJsonObject object = QJsonDocument::fromJson(body.value_or(QByteArray())).object();
+    const QJsonObject object = QJsonDocument::fromJson(reply.body.value_or(QByteArray())).object();
     const QJsonObject role = object[u"roleCredentials"].toObject();
     const QString keyId = role[u"accessKeyId"].toString();
     const QString secret = role[u"secretAccessKey"].toString();
     const QString token = role[u"sessionToken"].toString();
-    if (!transportError && !keyId.isEmpty() && !secret.isEmpty())
+    if (!reply.transportError && !keyId.isEmpty() && !secret.isEmpty())
         return AWSCredentials { keyId, secret,
             token.isEmpty() ? std::nullopt : std::optional(token) };
 
-    QString why = QStringLiteral("The reply holds no credentials.");
-    if (transportError)
-        why = displayedText(transportError->description);
-    else if (object[u"message"].isString())
-        why = displayedText(object[u"message"].toString());
-    else if (object[u"Message"].isString())
-        why = displayedText(object[u"Message"].toString());
-    return Alert { QStringLiteral("Failed to get credentials from AWS"),
-        QStringLiteral("AWS SSO GetRoleCredentials for the profile \"%1\" failed.\n%2")
-            .arg(displayedText(profile), why) };
+    std::optional<QString> message;
+    for (const auto name : { u"message", u"Message" }) {
+        if (!message && object[name].isString())
+            message = object[name].toString();
+    }
+    return AWSRequest::failureAlert(reply.transportError, message,
+        QStringLiteral("AWS SSO GetRoleCredentials for the profile \"%1\" failed.")
+            .arg(displayedText(profile)));
 }

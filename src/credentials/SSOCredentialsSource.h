@@ -1,10 +1,6 @@
 #pragma once
 
 #include "CredentialsSource.h"
-#include "TransportError.h"
-#include "URLRequest.h"
-
-#include <QByteArray>
 
 #include <optional>
 
@@ -23,15 +19,13 @@ public:
         QString roleName;
     };
 
-    SSOCredentialsSource(URLSession &session, Role role);
+    SSOCredentialsSource(HttpSend send, Role role);
 
     // The GetRoleCredentials call with `accessToken`, or why it cannot be made.
     std::variant<URLRequest, TransportError> request(const QString &accessToken) const;
     // What a reply means: the roleCredentials when they are whole, else an alert quoting the
     // service's message or the transport error.
-    static Result reply(const QString &profile,
-        const std::optional<QByteArray> &body,
-        const std::optional<TransportError> &transportError);
+    static Result reply(const QString &profile, const HttpReply &reply);
 
 protected:
     void start() override;
@@ -40,6 +34,6 @@ private:
     // The cached token if there is one that has not expired.
     std::optional<QString> cachedToken() const;
 
-    URLSession &m_session;
+    HttpSend m_send;
     Role m_role;
 };

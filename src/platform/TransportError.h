@@ -2,9 +2,9 @@
 
 #include <QString>
 
-// Why an exchange ended without an HTTP response (or broke off during one): no
-// connection, name not resolved, TLS refused, time-out, cancelled, reply too large, or a
-// configuration that kept the request from being sent at all.
+// Why an exchange failed: it ended without an HTTP reply (or broke off during one: no
+// connection, name not resolved, TLS refused, time-out, cancelled, reply too large), a
+// configuration kept the request from being sent at all, or the reply's status was not 2xx.
 struct TransportError {
     enum class Kind {
         Network, // the network or TLS layer failed
@@ -12,6 +12,7 @@ struct TransportError {
         Cancelled, // the task was cancelled
         ReplyTooLarge, // the body passed the size limit and the transfer was aborted
         Configuration, // nothing was sent: the request could not be set up
+        HttpStatus, // a reply came, with a status outside 2xx
     };
 
     Kind kind = Kind::Network;

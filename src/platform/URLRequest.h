@@ -5,12 +5,11 @@
 #include <QString>
 #include <QUrl>
 
-#include <chrono>
 #include <optional>
 #include <utility>
 
 // An HTTP request as a value: method, URL, header fields in the order they were added
-// (names compare without regard to case), an optional body and a timeout.
+// (names compare without regard to case) and an optional body.
 class URLRequest {
 public:
     using HeaderField = std::pair<QString, QString>;
@@ -21,7 +20,6 @@ public:
     QString method;
     QUrl url;
     std::optional<QByteArray> body;
-    std::chrono::milliseconds timeout { std::chrono::seconds(60) };
 
     // Appends `value` to the field named `field` (any case), joined by a comma, or adds the
     // field when the request has none of that name. Never replaces.

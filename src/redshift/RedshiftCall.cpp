@@ -3,11 +3,14 @@
 #include "AWSEndpoint.h"
 #include "AWSRequest.h"
 
-std::variant<URLRequest, TransportError> RedshiftCall::queryCall(
-    const QString &action, URLQueryItems parameters) const
+std::variant<URLRequest, TransportError> RedshiftCall::queryRequest(const QString &action,
+    URLQueryItems parameters,
+    const AWSCredentials &credentials,
+    const QString &region,
+    const QDateTime &now)
 {
-    auto endpoint = AWSEndpoint("AWS_ENDPOINT_URL_REDSHIFT", QStringLiteral("redshift"))
-                        .url(awsRegion.value_or(QString()));
+    auto endpoint
+        = AWSEndpoint("AWS_ENDPOINT_URL_REDSHIFT", QStringLiteral("redshift")).url(region);
     if (const TransportError *problem = std::get_if<TransportError>(&endpoint))
         return *problem;
     QUrl url = std::get<QUrl>(std::move(endpoint));
@@ -20,17 +23,9 @@ std::variant<URLRequest, TransportError> RedshiftCall::queryCall(
     parameters.append({ QStringLiteral("Version"), QStringLiteral("2012-12-01") });
     parameters.append({ QStringLiteral("Action"), action });
     setQueryItems(url, parameters);
-    return signedPost(QStringLiteral("redshift"), URLRequest(url));
-}
-
-std::variant<URLRequest, TransportError> RedshiftCall::signedPost(
-    const QString &service, URLRequest request) const
-{
+    URLRequest request(url);
     request.method = QStringLiteral("POST");
-    return AWSRequest::signedRequest(service, awsRegion.value_or(QString()),
-        accessKeyID.value_or(QString()), secretAccessKey.value_or(QString()),
-        sessionToken.value_or(QString()), request,
-        signingTime.value_or(QDateTime::currentDateTimeUtc()));
+    return AWSRequest::signedRequest(QStringLiteral("redshift"), region, credentials, request, now);
 }
 
 std::optional<QString> RedshiftCall::errorMessage(const AWSXMLReply &reply)

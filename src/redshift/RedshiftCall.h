@@ -1,43 +1,30 @@
 #pragma once
 
+#include "AWSCredentials.h"
 #include "AWSXMLReply.h"
 #include "TransportError.h"
 #include "URLQueryItem.h"
 #include "URLRequest.h"
 
-#include <QByteArray>
 #include <QDateTime>
-#include <QList>
 #include <QString>
 
 #include <optional>
 #include <variant>
 
-// What the calls to Amazon Redshift and Redshift Serverless share: the keys and region they
-// are signed with, filled by the caller before the call is prepared, and the signing.
-class RedshiftCall {
-public:
-    std::optional<QString> accessKeyID;
-    std::optional<QString> secretAccessKey;
-    // Temporary keys come with it; sent as X-Amz-Security-Token and signed.
-    std::optional<QString> sessionToken;
-    std::optional<QString> awsRegion;
-    // The instant to sign with; absent means the current time (tests fix it).
-    std::optional<QDateTime> signingTime;
+// What the calls of the Redshift query API share.
+namespace RedshiftCall {
 
-protected:
-    RedshiftCall() = default;
-    ~RedshiftCall() = default;
+// A call of the query API at AWS_ENDPOINT_URL_REDSHIFT, else AWS_ENDPOINT_URL, else the
+// regional endpoint: `parameters` without their Version and Action items, then
+// Version=2012-12-01 and Action=`action`, in the query of a POST signed for "redshift".
+std::variant<URLRequest, TransportError> queryRequest(const QString &action,
+    URLQueryItems parameters,
+    const AWSCredentials &credentials,
+    const QString &region,
+    const QDateTime &now);
 
-    // A call of the Redshift query API: `parameters` without their Version and Action items,
-    // then Version=2012-12-01 and Action=`action`, in the query of a POST signed for "redshift".
-    std::variant<URLRequest, TransportError> queryCall(
-        const QString &action, URLQueryItems parameters) const;
+// The message of a query API error document: the text of Message, else of Error.
+std::optional<QString> errorMessage(const AWSXMLReply &reply);
 
-    // `request` as a POST signed for `service` with these keys, in awsRegion.
-    std::variant<URLRequest, TransportError> signedPost(
-        const QString &service, URLRequest request) const;
-
-    // The message of a query API error document: the text of Message, else of Error.
-    static std::optional<QString> errorMessage(const AWSXMLReply &reply);
-};
+} // namespace RedshiftCall

@@ -1,35 +1,32 @@
 #include "RedshiftCredentialsRequest.h"
 
-#include "AWSRequest.h"
 #include "AWSXMLReply.h"
+#include "RedshiftCall.h"
 
-std::shared_ptr<RedshiftCredentialsRequest> RedshiftCredentialsRequest::create()
+std::variant<URLRequest, TransportError> RedshiftCredentialsRequest::request(
+    const AWSCredentials &credentials,
+    const QString &region,
+    const URLQueryItems &parameters,
+    const QDateTime &now)
 {
-    return std::shared_ptr<RedshiftCredentialsRequest>(new RedshiftCredentialsRequest());
+    return RedshiftCall::queryRequest(
+        QStringLiteral("GetClusterCredentials"), parameters, credentials, region, now);
 }
 
-std::variant<URLRequest, TransportError> RedshiftCredentialsRequest::prepare() const
+CredentialsResult RedshiftCredentialsRequest::result(const HttpReply &reply)
 {
-    return queryCall(QStringLiteral("GetClusterCredentials"), parameters);
-}
-
-QPointer<URLSessionTask> RedshiftCredentialsRequest::start(
-    URLSession &session, Completion completion)
-{
-    return AWSRequest::send<CredentialsResult>(
-        session, prepare(), &RedshiftCredentialsRequest::credentialsResult, std::move(completion));
-}
-
-CredentialsResult RedshiftCredentialsRequest::credentialsResult(
-    const std::optional<QByteArray> &body, const std::optional<TransportError> &transportError)
-{
-    const AWSXMLReply reply = AWSXMLReply::read(body.value_or(QByteArray()));
+    const AWSXMLReply xml = AWSXMLReply::read(reply.body.value_or(QByteArray()));
     CredentialsResult result;
     // A credential whose element never closed was cut off by a malformed reply: opening a
     // URL with it would only fail later.
-    result.dbUser = reply.completeContents(QStringLiteral("DbUser"));
-    result.dbPassword = reply.completeContents(QStringLiteral("DbPassword"));
-    result.errorMessage = errorMessage(reply);
-    result.transportError = transportError;
+    result.dbUser = xml.completeContents(QStringLiteral("DbUser"));
+    result.dbPassword = xml.completeContents(QStringLiteral("DbPassword"));
+    result.errorMessage = RedshiftCall::errorMessage(xml);
+    result.transportError = reply.transportError;
+    if (const auto expiration = xml.completeContents(QStringLiteral("Expiration"))) {
+        const QDateTime instant = QDateTime::fromString(*expiration, Qt::ISODateWithMs);
+        if (instant.isValid())
+            result.expiration = instant.toUTC();
+    }
     return result;
 }

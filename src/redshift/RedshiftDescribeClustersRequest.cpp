@@ -1,40 +1,33 @@
 #include "RedshiftDescribeClustersRequest.h"
 
-#include "AWSRequest.h"
 #include "AWSXMLReply.h"
+#include "RedshiftCall.h"
 
-std::shared_ptr<RedshiftDescribeClustersRequest> RedshiftDescribeClustersRequest::create()
+std::variant<URLRequest, TransportError> RedshiftDescribeClustersRequest::request(
+    const AWSCredentials &credentials,
+    const QString &region,
+    const std::optional<QString> &clusterIdentifier,
+    const QDateTime &now)
 {
-    return std::shared_ptr<RedshiftDescribeClustersRequest>(new RedshiftDescribeClustersRequest());
+    return RedshiftCall::queryRequest(QStringLiteral("DescribeClusters"),
+        { { QStringLiteral("ClusterIdentifier"), clusterIdentifier } }, credentials, region, now);
 }
 
-std::variant<URLRequest, TransportError> RedshiftDescribeClustersRequest::prepare() const
-{
-    return queryCall(QStringLiteral("DescribeClusters"),
-        { { QStringLiteral("ClusterIdentifier"), clusterIdentifier } });
-}
-
-QPointer<URLSessionTask> RedshiftDescribeClustersRequest::start(
-    URLSession &session, Completion completion)
-{
-    return AWSRequest::send<ClusterEndpointResult>(session, prepare(),
-        &RedshiftDescribeClustersRequest::endpointResult, std::move(completion));
-}
-
-ClusterEndpointResult RedshiftDescribeClustersRequest::endpointResult(
-    const std::optional<QByteArray> &body, const std::optional<TransportError> &transportError)
+ClusterEndpointResult RedshiftDescribeClustersRequest::result(const HttpReply &reply)
 {
     // Address, Port and ClusterStatus are names no other part of a cluster's description uses.
-    const AWSXMLReply reply = AWSXMLReply::read(body.value_or(QByteArray()));
+    const AWSXMLReply xml = AWSXMLReply::read(reply.body.value_or(QByteArray()));
     ClusterEndpointResult result;
-    result.address = reply.completeContents(QStringLiteral("Address"));
+    result.transportError = reply.transportError;
+    result.errorMessage = RedshiftCall::errorMessage(xml);
+    if (reply.transportError)
+        return result;
+    result.address = xml.completeContents(QStringLiteral("Address"));
     bool isNumber = false;
     const int port
-        = reply.completeContents(QStringLiteral("Port")).value_or(QString()).toInt(&isNumber);
+        = xml.completeContents(QStringLiteral("Port")).value_or(QString()).toInt(&isNumber);
     if (isNumber && port > 0 && port <= 65535)
         result.port = port;
-    result.clusterStatus = reply.completeContents(QStringLiteral("ClusterStatus"));
-    result.errorMessage = errorMessage(reply);
-    result.transportError = transportError;
+    result.clusterStatus = xml.completeContents(QStringLiteral("ClusterStatus"));
     return result;
 }

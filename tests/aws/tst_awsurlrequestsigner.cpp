@@ -54,8 +54,10 @@ private Q_SLOTS:
             request.addValue(QString::fromLatin1(bodyHash.toHex()), u"X-Amz-Content-Sha256"_s);
 
         const AWSURLRequestSigner signer(context[u"service"_s].toString(),
-            context[u"region"_s].toString(), credentials[u"access_key_id"_s].toString(),
-            credentials[u"secret_access_key"_s].toString(), credentials[u"token"_s].toString());
+            context[u"region"_s].toString(),
+            { credentials[u"access_key_id"_s].toString(),
+                credentials[u"secret_access_key"_s].toString(),
+                credentials[u"token"_s].toString() });
         const auto stages = std::get<SigningStages>(signer.signingStages(
             request, QDateTime::fromString(context[u"timestamp"_s].toString(), Qt::ISODate)));
         QCOMPARE(stages.canonicalRequest, QString::fromUtf8(read("header-canonical-request.txt")));
@@ -92,7 +94,7 @@ private Q_SLOTS:
         URLRequest request(QUrl::fromEncoded(text("url").toUtf8(), QUrl::StrictMode));
         request.method = text("method");
         const auto result = AWSURLRequestSigner(
-            u"redshift"_s, u"us-west-2"_s, u"AKIDEXAMPLE"_s, text("secret"), text("token"))
+            u"redshift"_s, u"us-west-2"_s, { u"AKIDEXAMPLE"_s, text("secret"), text("token") })
                                 .sign(request, now);
         const auto *error = std::get_if<SigningError>(&result);
         QString fields = error && !error->description.isEmpty() ? u"refused"_s : QString();

@@ -1,11 +1,7 @@
 #include "ConnectFlow.h"
 #include "RecordingDesktopServices.h"
-#include "RedshiftCredentialsRequest.h"
-#include "RedshiftDescribeClustersRequest.h"
-#include "RedshiftServerlessCredentialsRequest.h"
 #include "ScopedEnv.h"
 #include "TestCases.h"
-#include "URLSessionTask.h"
 
 #include <QtTest>
 
@@ -13,77 +9,46 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// The flow with the network cut off: each call is recorded as "sent <method> <URL> as
-// <access key>/<region>", then " token <session token>" and " <X-Amz-Target> <body>" if it
-// has them, and answered at once, after a cancel() when the case says "cancel": the case's
-// "cluster" body answers DescribeClusters, its "reply" body (IAM:alice and "secret" by
-// default) and "transport" error the credentials calls.
-class OfflineFlow : public ConnectFlow {
-public:
-    OfflineFlow(RecordingDesktopServices &desktop, const QJsonObject &row)
-        : ConnectFlow(desktop)
-        , m_desktop(desktop)
-        , m_row(row)
-    {
-    }
-
-protected:
-    QPointer<Cancellable> sendCredentialsRequest(
-        const std::shared_ptr<RedshiftCredentialsRequest> &request,
-        std::function<void(const CredentialsResult &)> completion) override
-    {
-        return answer(
-            request->prepare(), completion, &RedshiftCredentialsRequest::credentialsResult);
-    }
-    QPointer<Cancellable> sendServerlessCredentialsRequest(
-        const std::shared_ptr<RedshiftServerlessCredentialsRequest> &request,
-        std::function<void(const CredentialsResult &)> completion) override
-    {
-        return answer(request->prepare(), completion,
-            &RedshiftServerlessCredentialsRequest::credentialsResult, u"reply"_s,
-            u"{\"dbUser\": \"IAM:alice\", \"dbPassword\": \"secret\"}"_s);
-    }
-    QPointer<Cancellable> sendDescribeClustersRequest(
-        const std::shared_ptr<RedshiftDescribeClustersRequest> &request,
-        std::function<void(const ClusterEndpointResult &)> completion) override
-    {
-        return answer(request->prepare(), completion,
-            &RedshiftDescribeClustersRequest::endpointResult, u"cluster"_s);
-    }
-
-private:
-    template <class Result>
-    QPointer<Cancellable> answer(const std::variant<URLRequest, TransportError> &prepared,
-        const std::function<void(const Result &)> &completion,
-        Result (*read)(const std::optional<QByteArray> &, const std::optional<TransportError> &),
-        const QString &replyName = u"reply"_s,
-        const QString &defaultReply
-        = u"<R><DbUser>IAM:alice</DbUser><DbPassword>secret</DbPassword></R>"_s)
-    {
-        const URLRequest sent = std::get<URLRequest>(prepared);
+// The network cut off: each call is recorded as "sent <method> <URL> as <access key>/<region>",
+// then " token <session token>" and " <X-Amz-Target> <body>" if it has them, and answered
+// soon, after a cancel() when the case says "cancel": the case's "cluster" body answers
+// DescribeClusters, its "reply" body (IAM:alice and "secret" by default) and "transport" error
+// the credentials calls.
+HttpSend offline(RecordingDesktopServices &desktop, const QJsonObject &row, ConnectFlow *&flow)
+{
+    return [&desktop, row, &flow](const URLRequest &sent, const HttpCompletion &completion) {
         static const QRegularExpression scope(u"Credential=([^/]*)/\\d{8}/([^/]*)/"_s);
         const QRegularExpressionMatch credential
             = scope.match(sent.value(u"Authorization"_s).value_or(QString()));
         const std::optional<QString> token = sent.value(u"X-Amz-Security-Token"_s);
         const std::optional<QString> target = sent.value(u"X-Amz-Target"_s);
-        m_desktop.events.append(
+        desktop.events.append(
             u"sent %1 %2 as %3/%4"_s.arg(sent.method, QString::fromUtf8(sent.url.toEncoded()),
                 credential.captured(1), credential.captured(2))
             + (token ? u" token "_s + *token : QString())
             + (target ? u' ' + *target + u' ' + QString::fromUtf8(*sent.body) : QString()));
-        if (m_row[u"cancel"].toBool())
-            cancel();
-        std::optional<TransportError> transportError;
-        if (m_row.contains(u"transport"))
-            transportError
-                = TransportError { TransportError::Kind::Network, m_row[u"transport"].toString() };
-        completion(read(m_row[replyName].toString(defaultReply).toUtf8(), transportError));
-        return nullptr;
-    }
-
-    RecordingDesktopServices &m_desktop;
-    const QJsonObject m_row;
-};
+        if (row[u"cancel"].toBool())
+            flow->cancel();
+        HttpReply reply { 200, {}, {}, {} };
+        if (sent.url.query().contains(u"Action=DescribeClusters"_s))
+            reply.body = row[u"cluster"].toString().toUtf8();
+        else if (target)
+            reply.body = row[u"reply"]
+                             .toString(u"{\"dbUser\": \"IAM:alice\", \"dbPassword\": \"secret\"}"_s)
+                             .toUtf8();
+        else
+            reply.body
+                = row[u"reply"]
+                      .toString(
+                          u"<R><DbUser>IAM:alice</DbUser><DbPassword>secret</DbPassword></R>"_s)
+                      .toUtf8();
+        if (row.contains(u"transport"))
+            reply.transportError
+                = TransportError { TransportError::Kind::Network, row[u"transport"].toString() };
+        QTimer::singleShot(0, [completion, reply] { completion(reply); });
+        return QPointer<Cancellable>();
+    };
+}
 
 } // namespace
 
@@ -104,7 +69,9 @@ private Q_SLOTS:
         RecordingDesktopServices desktop;
         if (row.contains(u"openProblem"))
             desktop.openProblem = row[u"openProblem"].toString();
-        OfflineFlow flow(desktop, row);
+        ConnectFlow *self = nullptr;
+        ConnectFlow flow(desktop, offline(desktop, row, self));
+        self = &flow;
         QSignalSpy finished(&flow, &ConnectFlow::finished);
         // Pastes far beyond any real URL: @items stands for 10,000 numbered items, @1MB for a
         // megabyte of "a", @1MBblank for one of spaces.

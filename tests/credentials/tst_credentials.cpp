@@ -1,12 +1,12 @@
 #include "AWSSharedFile.h"
 #include "CredentialsResolver.h"
+#include "HttpClient.h"
 #include "ProcessCredentialsSource.h"
 #include "RecordingDesktopServices.h"
 #include "ScopedEnv.h"
 #include "ShellWords.h"
 #include "TestCases.h"
 #include "TestHttpServer.h"
-#include "URLSession.h"
 
 #include <QtTest>
 
@@ -111,16 +111,16 @@ private Q_SLOTS:
             return query.contains(name) ? std::optional(query[name].toString()) : std::nullopt;
         };
         QStringList lines;
-        URLSession session;
-        const CredentialsResolver::Query keys { item(u"AccessKeyID"_s), item(u"SecretAccessKey"_s),
-            item(u"SessionToken"_s), item(u"Profile"_s) };
-        const QPointer<Cancellable> task = CredentialsResolver::resolve(
-            keys, session, desktop, [&](const CredentialsResolver::Resolution &resolved) {
+        HttpClient client;
+        CredentialsResolver resolver({ item(u"AccessKeyID"_s), item(u"SecretAccessKey"_s),
+            item(u"SessionToken"_s), item(u"Profile"_s) });
+        const QPointer<Cancellable> task = resolver.resolve(client.sender(), desktop, &client,
+            [&](const CredentialsResolver::Resolution &resolved) {
                 if (const Alert *alert = std::get_if<Alert>(&resolved))
                     return lines.append(
                         u"alert "_s + alert->messageText + u'|' + alert->informativeText);
                 const AWSCredentials &found = std::get<AWSCredentials>(resolved);
-                const auto region = CredentialsResolver::region(keys);
+                const auto region = resolver.region();
                 lines.append(QStringList { found.accessKeyId, found.secretAccessKey,
                     found.sessionToken.value_or(u"-"_s),
                     std::holds_alternative<QString>(region) ? std::get<QString>(region) : u"-"_s }

@@ -1,3 +1,4 @@
+#include "AWSRequest.h"
 #include "AWSXMLReply.h"
 #include "RedshiftCredentialsRequest.h"
 #include "RedshiftDescribeClustersRequest.h"
@@ -5,7 +6,6 @@
 #include "ScopedEnv.h"
 #include "TestCases.h"
 #include "TestHttpServer.h"
-#include "URLSession.h"
 
 #include <QCoreApplication>
 
@@ -33,39 +33,35 @@ template <class Result> QString describe(const Result &result)
     return (parts << text(result.errorMessage) << text(error)).join(u' ');
 }
 
-// The call a row names (see requests.json) with the test key, handed to `use`.
+// The call a row names (see requests.json), signed with the test key, as its request (with
+// `Call::request`) and its result reader: use(request, reader).
 template <class Use> auto withCall(const QJsonObject &row, Use use)
 {
     const auto field = [&row](const QString &name) {
         return row.contains(name) ? std::optional(row[name].toString()) : std::nullopt;
     };
-    const auto filled = [&](auto call) {
-        call->awsRegion = row[u"region"].toString(u"us-west-2"_s);
-        call->accessKeyID = u"AKIDEXAMPLE"_s;
-        call->secretAccessKey = u"wJalrXUtnFEMI/K7MDENG+bPxRfiCYEXAMPLEKEY"_s;
-        call->sessionToken = field(u"token"_s);
-        call->signingTime = QDateTime::fromString(
-            row[u"signedAt"].toString(u"2025-01-02T03:04:05Z"_s), Qt::ISODate);
-        return use(call);
-    };
+    const AWSCredentials credentials { u"AKIDEXAMPLE"_s,
+        u"wJalrXUtnFEMI/K7MDENG+bPxRfiCYEXAMPLEKEY"_s, field(u"token"_s) };
+    const QString region = row[u"region"].toString(u"us-west-2"_s);
+    const QDateTime signedAt
+        = QDateTime::fromString(row[u"signedAt"].toString(u"2025-01-02T03:04:05Z"_s), Qt::ISODate);
     const QString name = row[u"call"].toString();
-    if (name == u"DescribeClusters") {
-        auto call = RedshiftDescribeClustersRequest::create();
-        call->clusterIdentifier = field(u"cluster"_s);
-        return filled(call);
-    }
-    if (name == u"GetCredentials") {
-        auto call = RedshiftServerlessCredentialsRequest::create();
-        call->workgroupName = row[u"workgroup"].toString();
-        call->dbName = field(u"dbName"_s);
-        call->durationSeconds = field(u"durationSeconds"_s);
-        return filled(call);
-    }
-    auto call = RedshiftCredentialsRequest::create();
+    if (name == u"DescribeClusters")
+        return use(RedshiftDescribeClustersRequest::request(
+                       credentials, region, field(u"cluster"_s), signedAt),
+            &RedshiftDescribeClustersRequest::result);
+    if (name == u"GetCredentials")
+        return use(
+            RedshiftServerlessCredentialsRequest::request(credentials, region,
+                { row[u"workgroup"].toString(), field(u"dbName"_s), field(u"durationSeconds"_s) },
+                signedAt),
+            &RedshiftServerlessCredentialsRequest::result);
+    URLQueryItems parameters;
     for (const QJsonValue &item : row[u"parameters"].toArray())
-        call->parameters.append({ item[0].toString(),
+        parameters.append({ item[0].toString(),
             item[1].isNull() ? std::nullopt : std::optional(item[1].toString()) });
-    return filled(call);
+    return use(RedshiftCredentialsRequest::request(credentials, region, parameters, signedAt),
+        &RedshiftCredentialsRequest::result);
 }
 
 } // namespace
@@ -84,7 +80,7 @@ private Q_SLOTS:
     void prepares()
     {
         QFETCH(QJsonObject, row);
-        const auto prepared = withCall(row, [](auto call) { return call->prepare(); });
+        const auto prepared = withCall(row, [](const auto &request, auto) { return request; });
         QStringList sent;
         if (const auto *error = std::get_if<TransportError>(&prepared))
             sent << error->description;
@@ -105,7 +101,9 @@ private Q_SLOTS:
         TestHttpServer server(row[u"tls"].toBool());
         // Ten open elements each keep this text: past the budget, reading stops before it.
         const QString past(AWSXMLReply::maxGatheredCharacters / 10 + 1, u'x');
-        server.setReply({ 200, {}, row[u"body"].toString().replace(u"@past"_s, past).toUtf8() });
+        server.setReply({ .status = row[u"status"].toInt(200),
+            .body = row[u"body"].toString().replace(u"@past"_s, past).toUtf8(),
+            .dripMs = row[u"dripMs"].toInt() });
         ScopedEnv::Settings set { { "AWS_CA_BUNDLE", TestHttpServer::caBundlePath } };
         const QJsonObject env
             = row.value(u"environment").toObject({ { u"AWS_ENDPOINT_URL"_s, u"@server"_s } });
@@ -113,14 +111,18 @@ private Q_SLOTS:
         for (const QString &name : env.keys())
             set.append({ name.toUtf8(), env[name].toString().replace(u"@server"_s, url).toUtf8() });
         const ScopedEnv scoped(set);
-        URLSession session;
+        // As the connect flow makes its client.
+        HttpClient client(qEnvironmentVariable("AWS_CA_BUNDLE"));
+        client.deadline = std::chrono::milliseconds(row[u"deadlineMs"].toInt(60000));
         m_delivered.clear();
-        const auto deliver = [this](const auto &result) {
-            QVERIFY(QThread::currentThread() == qApp->thread());
-            m_delivered << describe(result);
-        };
-        const bool sent
-            = withCall(row, [&](auto call) { return !call->start(session, deliver).isNull(); });
+        const bool sent = withCall(row, [&](const auto &request, auto read) {
+            using Result = decltype(read(HttpReply()));
+            return !AWSRequest::send<Result>(
+                client.sender(), request, read, [this](const Result &result) {
+                    QVERIFY(QThread::currentThread() == qApp->thread());
+                    m_delivered << describe(result);
+                }).isNull();
+        });
         QVERIFY(m_delivered.isEmpty());
         QTRY_COMPARE(m_delivered.size(), 1);
         QStringList paths;

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QSslKey>
 #include <QSslServer>
+#include <QTimer>
 
 std::optional<QByteArray> RecordedRequest::header(const QByteArray &name) const
 {
@@ -56,10 +57,25 @@ void TestHttpServer::serve(QTcpSocket *socket)
         m_requests.append(request);
         if (m_reply.neverAnswer)
             return;
-        QByteArray reply = "HTTP/1.1 " + QByteArray::number(m_reply.status) + " Canned\r\n";
+        static const QHash<int, QByteArray> reasons { { 200, "OK" }, { 302, "Found" },
+            { 401, "Unauthorized" }, { 403, "Forbidden" }, { 407, "Proxy Authentication Required" },
+            { 500, "Internal Server Error" }, { 503, "Service Unavailable" } };
+        QByteArray reply = "HTTP/1.1 " + QByteArray::number(m_reply.status) + ' '
+            + reasons.value(m_reply.status, "Canned") + "\r\n";
         for (const auto &[name, value] : std::as_const(m_reply.headers))
             reply += name + ": " + value + "\r\n";
-        socket->write(reply + "Connection: close\r\n\r\n" + m_reply.body);
+        socket->write(reply + "Connection: close\r\n\r\n");
+        if (m_reply.dripMs > 0) {
+            auto *drip = new QTimer(socket);
+            QObject::connect(
+                drip, &QTimer::timeout, socket, [socket, body = m_reply.body, sent = 0]() mutable {
+                    if (sent < body.size())
+                        socket->write(body.mid(sent++, 1));
+                });
+            drip->start(m_reply.dripMs);
+            return;
+        }
+        socket->write(m_reply.body);
         if (!m_reply.streamForever)
             socket->disconnectFromHost();
         else

@@ -24,6 +24,7 @@ struct CannedReply {
     QByteArray body = {};
     bool neverAnswer = false; // keeps the connection open without replying
     bool streamForever = false; // body bytes without end until the client hangs up
+    int dripMs = 0; // when set, the body one byte at a time, this many ms apart
 };
 
 // A loopback HTTP or HTTPS server for tests: listens on 127.0.0.1, records every request and
