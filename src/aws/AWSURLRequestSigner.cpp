@@ -67,10 +67,19 @@ static QString hostFieldValue(const QUrl &url)
     return host;
 }
 
+// The path as QNetworkAccessManager sends it ("." and ".." resolved, escaped), repeated
+// slashes collapsed and each segment encoded once more: services other than S3 sign the
+// encoding of the already-encoded path.
 static QString canonicalURI(const QUrl &url)
 {
-    const QString path = url.path(QUrl::FullyDecoded);
-    return path.isEmpty() ? u"/"_s : path;
+    const QString sent = url.adjusted(QUrl::NormalizePathSegments).path(QUrl::FullyEncoded);
+    QStringList segments;
+    for (const QString &segment : sent.split(u'/', Qt::SkipEmptyParts))
+        segments.append(QString::fromLatin1(awsPercentEncode(segment)));
+    QString uri = u'/' + segments.join(u'/');
+    if (!segments.isEmpty() && sent.endsWith(u'/'))
+        uri += u'/';
+    return uri;
 }
 
 // SigV4 canonical query: every name and value URI-encoded, sorted by encoded name and then
