@@ -62,10 +62,19 @@ static QString hostFieldValue(const QUrl &url)
     return host;
 }
 
+// The path as QNetworkAccessManager sends it ("." and ".." resolved, escaped), repeated
+// slashes collapsed and each segment encoded once more: services other than S3 sign the
+// encoding of the already-encoded path.
 static QString canonicalURI(const QUrl &url)
 {
-    const QString path = url.path(QUrl::FullyDecoded);
-    return path.isEmpty() ? u"/"_s : path;
+    const QString sent = url.adjusted(QUrl::NormalizePathSegments).path(QUrl::FullyEncoded);
+    QStringList segments;
+    for (const QString &segment : sent.split(u'/', Qt::SkipEmptyParts))
+        segments.append(QString::fromLatin1(awsPercentEncode(segment)));
+    QString uri = u'/' + segments.join(u'/');
+    if (!segments.isEmpty() && sent.endsWith(u'/'))
+        uri += u'/';
+    return uri;
 }
 
 // SigV4 canonical query: every name and value URI-encoded, sorted by encoded name and then
@@ -93,23 +102,6 @@ static QString canonicalQueryString(const QUrl &url)
     return QString::fromLatin1(query);
 }
 
-// Spaces, tabs and the other Unicode space separators; a line break is not trimmed.
-static bool isHeaderWhitespace(QChar c)
-{
-    return c == u'\t' || c.category() == QChar::Separator_Space;
-}
-
-static QString trimmedHeaderValue(const QString &value)
-{
-    qsizetype begin = 0;
-    qsizetype end = value.size();
-    while (begin < end && isHeaderWhitespace(value.at(begin)))
-        ++begin;
-    while (end > begin && isHeaderWhitespace(value.at(end - 1)))
-        --end;
-    return value.sliced(begin, end - begin);
-}
-
 namespace {
 struct CanonicalHeaders {
     QString lines; // "name:value" lines ordered by lowercased name, each ending in "\n"
@@ -121,8 +113,9 @@ static CanonicalHeaders canonicalHeaders(const QList<URLRequest::HeaderField> &f
 {
     QList<URLRequest::HeaderField> lowered;
     lowered.reserve(fields.size());
+    // Trimall: ends trimmed, each inner run of whitespace (a folded line break too) one space.
     for (const auto &[name, value] : fields)
-        lowered.append({ name.toLower(), trimmedHeaderValue(value) });
+        lowered.append({ name.toLower(), value.simplified() });
     std::sort(lowered.begin(), lowered.end(),
         [](const auto &a, const auto &b) { return a.first < b.first; });
 

@@ -42,8 +42,8 @@ struct SigningStages {
 };
 
 // Signs HTTP requests with AWS Signature Version 4 (AWS4-HMAC-SHA256) for one set of
-// credentials, region and service: adds "Host", "X-Amz-Date", "X-Amz-Security-Token" when
-// there is a session token, and "Authorization".
+// credentials, region and service other than S3: adds "Host", "X-Amz-Date",
+// "X-Amz-Security-Token" when there is a session token, and "Authorization".
 class AWSURLRequestSigner {
 public:
     AWSURLRequestSigner(QString serviceType, QString awsRegion, AWSCredentials credentials);

@@ -33,20 +33,26 @@ private Q_SLOTS:
         const QJsonValue credentials = context[u"credentials"_s];
         const QString raw = QString::fromUtf8(read("request.txt"));
 
-        // The request line and header lines, a blank line, the body. The signer adds Host
-        // itself; the suite's signer adds the body hash where asked.
+        // The request line and header lines, a blank line, the body. A line that starts with
+        // whitespace continues the value above it; a name written again adds a value. The
+        // signer adds Host itself; the suite's signer adds the body hash where asked.
         QStringList lines = raw.section(u"\n\n"_s, 0, 0).trimmed().split(u'\n');
-        const QStringList requestLine = lines.takeFirst().split(u' ');
-        URLRequest request;
-        request.method = requestLine.at(0);
-        QString host;
+        const QString requestLine = lines.takeFirst();
+        QList<URLRequest::HeaderField> fields;
         for (const QString &line : std::as_const(lines)) {
-            if (line.startsWith(u"Host:"_s, Qt::CaseInsensitive))
-                host = line.sliced(5);
+            if (line.front().isSpace())
+                fields.last().second += u'\n' + line;
             else
-                request.addValue(line.section(u':', 1), line.section(u':', 0, 0));
+                fields.append({ line.section(u':', 0, 0), line.section(u':', 1) });
         }
-        request.url = QUrl(u"https://"_s + host + requestLine.at(1));
+        URLRequest request;
+        request.method = requestLine.section(u' ', 0, 0);
+        for (const auto &[name, value] : std::as_const(fields)) {
+            if (name.compare(u"Host"_s, Qt::CaseInsensitive) == 0)
+                request.url = QUrl(u"https://"_s + value + requestLine.section(u' ', 1, -2));
+            else
+                request.addValue(value, name);
+        }
         request.body = raw.section(u"\n\n"_s, 1).toUtf8();
         const QByteArray bodyHash
             = QCryptographicHash::hash(request.body.value_or(""), QCryptographicHash::Sha256);
