@@ -69,6 +69,8 @@ int main(int argc, char *argv[])
         return fail(QStringLiteral("this is not a postgres:// or postgresql:// URL."), 2);
     for (const QString &notice : command->notices)
         say(notice);
+    // Without a password in the URL, the opener's PGPASSWORD reaches psql unchanged: a password
+    // may be handed over that way instead.
     if (command->password)
         qputenv("PGPASSWORD", *command->password);
 

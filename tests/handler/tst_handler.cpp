@@ -31,6 +31,8 @@ private Q_SLOTS:
         environment.insert(
             u"PATH"_s, row[u"installed"].toBool(true) ? dir.path() : u"/nonexistent"_s);
         environment.remove(u"PGPASSWORD"_s);
+        if (row.contains(u"env"))
+            environment.insert(u"PGPASSWORD"_s, row[u"env"].toString());
         QProcess handler;
         handler.setProcessEnvironment(environment);
         handler.start(QStringLiteral(IAMLINK_PSQL_PATH), { row[u"url"].toString() });
