@@ -42,7 +42,7 @@ private Q_SLOTS:
         const QString left = row[u"left"].toString();
         const QString notice = left.isEmpty()
             ? QString()
-            : u"iamlink-psql: left out what psql does not accept: "_s + left + u'\n';
+            : u"iamlink-psql: left out what a link may not set: "_s + left + u'\n';
         QCOMPARE(handler.exitCode(), row[u"exit"].toInt(3));
         QCOMPARE(handler.readAllStandardError(), (notice + row[u"err"].toString()).toUtf8());
         const bool ran = row.contains(u"psql");
