@@ -4,45 +4,22 @@
 
 namespace {
 
-// libpq's connection parameter key words (PostgreSQL 15, "Parameter Key Words").
-const QStringList libpqKeywords {
-    QStringLiteral("host"),
-    QStringLiteral("hostaddr"),
-    QStringLiteral("port"),
-    QStringLiteral("dbname"),
-    QStringLiteral("user"),
-    QStringLiteral("password"),
-    QStringLiteral("passfile"),
-    QStringLiteral("channel_binding"),
+// The libpq key words that a link may set, matched exactly, as libpq matches them. Any link in
+// any application reaches this handler: it may name the server and how to greet it, but never
+// another address for the host (hostaddr would send the host's ~/.pgpass password elsewhere),
+// a password, password file or service entry, nor what the session runs (options).
+const QStringList linkKeywords {
+    QStringLiteral("sslmode"),
+    QStringLiteral("sslrootcert"),
     QStringLiteral("connect_timeout"),
-    QStringLiteral("client_encoding"),
-    QStringLiteral("options"),
     QStringLiteral("application_name"),
-    QStringLiteral("fallback_application_name"),
+    QStringLiteral("client_encoding"),
+    QStringLiteral("target_session_attrs"),
     QStringLiteral("keepalives"),
     QStringLiteral("keepalives_idle"),
     QStringLiteral("keepalives_interval"),
     QStringLiteral("keepalives_count"),
     QStringLiteral("tcp_user_timeout"),
-    QStringLiteral("replication"),
-    QStringLiteral("gssencmode"),
-    QStringLiteral("sslmode"),
-    QStringLiteral("requiressl"),
-    QStringLiteral("sslcompression"),
-    QStringLiteral("sslcert"),
-    QStringLiteral("sslkey"),
-    QStringLiteral("sslpassword"),
-    QStringLiteral("sslsni"),
-    QStringLiteral("sslrootcert"),
-    QStringLiteral("sslcrl"),
-    QStringLiteral("sslcrldir"),
-    QStringLiteral("requirepeer"),
-    QStringLiteral("ssl_min_protocol_version"),
-    QStringLiteral("ssl_max_protocol_version"),
-    QStringLiteral("krbsrvname"),
-    QStringLiteral("gsslib"),
-    QStringLiteral("service"),
-    QStringLiteral("target_session_attrs"),
 };
 
 QByteArray percentDecoded(const QString &text)
@@ -86,11 +63,9 @@ std::optional<PsqlCommand> PsqlCommand::forURL(const QString &url)
             = QString::fromUtf8(percentDecoded(equals < 0 ? item : item.first(equals)));
         const QByteArray value
             = equals < 0 ? QByteArray() : percentDecoded(item.sliced(equals + 1));
-        if (equals >= 0 && name == u"password")
-            command.password = value; // as in libpq, where the query's password wins
-        else if (equals >= 0 && name == u"ssl" && value.compare("true", Qt::CaseInsensitive) == 0)
+        if (equals >= 0 && name == u"ssl" && value.compare("true", Qt::CaseInsensitive) == 0)
             kept.append(QStringLiteral("sslmode=require")); // JDBC's; libpq takes "true" only
-        else if (equals >= 0 && libpqKeywords.contains(name))
+        else if (equals >= 0 && linkKeywords.contains(name))
             kept.append(item);
         else
             refused.append(displayedText(name, 60));
@@ -102,7 +77,7 @@ std::optional<PsqlCommand> PsqlCommand::forURL(const QString &url)
         = QStringList { base + (kept.isEmpty() ? QString() : u'?' + kept.join(u'&')) };
     refused.removeDuplicates();
     if (!refused.isEmpty())
-        command.notices.append(QStringLiteral("left out what psql does not accept: ")
+        command.notices.append(QStringLiteral("left out what a link may not set: ")
             + refused.join(QStringLiteral(", ")));
     return command;
 }

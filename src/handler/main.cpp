@@ -40,9 +40,15 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral(
         "Opens a postgres:// or postgresql:// URL in psql; the desktop entry that comes with\n"
         "iamlink runs it in a terminal for postgres: links. The password leaves the URL for\n"
-        "the PGPASSWORD variable, so that it appears on no command line; query items that\n"
-        "libpq does not accept are left out, named on standard error, and ssl=true becomes\n"
-        "sslmode=require. psql then replaces this program.\n"
+        "the PGPASSWORD variable, so that it appears on no command line; without one, the\n"
+        "PGPASSWORD this program was given reaches psql unchanged. psql gets the URL's host\n"
+        "(or list of hosts), port, user and database, and of its query only what a link may\n"
+        "set: sslmode, sslrootcert, connect_timeout, application_name, client_encoding,\n"
+        "target_session_attrs, keepalives, keepalives_idle, keepalives_interval,\n"
+        "keepalives_count and tcp_user_timeout, matched exactly. Everything else (such as\n"
+        "hostaddr, service, passfile, password, options or JDBC's DbGroups) is left out and\n"
+        "named on standard error; ssl=true becomes sslmode=require. psql then replaces this\n"
+        "program.\n"
         "\n"
         "Exit status: psql's own once it runs; 2 bad usage or not a postgres URL; 126 psql\n"
         "could not be started; 127 psql is not installed."));
@@ -69,6 +75,8 @@ int main(int argc, char *argv[])
         return fail(QStringLiteral("this is not a postgres:// or postgresql:// URL."), 2);
     for (const QString &notice : command->notices)
         say(notice);
+    // Without a password in the URL, the opener's PGPASSWORD reaches psql unchanged: a password
+    // may be handed over that way instead.
     if (command->password)
         qputenv("PGPASSWORD", *command->password);
 
