@@ -16,7 +16,7 @@
 
 namespace {
 
-// What reached the desktop: the URLs opened and the number of alerts.
+// What reached the desktop: the URLs opened, the number of alerts and of sign-ins begun.
 class RecordingDesktop : public DesktopServices {
 public:
     void openURL(const QUrl &url, OpenAnswer answered) override
@@ -27,9 +27,14 @@ public:
     void showAlertSheet(const QString &, const QString &) override { ++alerts; }
     void setBusy(bool) override { }
     void askForText(const QString &, TextAnswer answered) override { answered(std::nullopt); }
+    void beginBrowserSignIn(const QString &, const QUrl &, bool, std::function<void()>) override
+    {
+        ++signIns;
+    }
 
     QList<QUrl> opened;
     int alerts = 0;
+    int signIns = 0;
 };
 
 // What the flow sent last, and how to answer it.

@@ -4,10 +4,13 @@
 
 #include <QAbstractButton>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
 
 QtDesktopServices::QtDesktopServices(
     QWidget *window, QAbstractButton *connectButton, QProgressBar *progressIndicator)
@@ -62,6 +65,74 @@ void QtDesktopServices::askForText(const QString &prompt, TextAnswer answered)
     dialog->setLabelText(prompt);
     QObject::connect(dialog, &QDialog::finished, dialog, [dialog, answered](int result) {
         answered(result == QDialog::Accepted ? std::optional(dialog->textValue()) : std::nullopt);
+    });
+    dialog->open();
+}
+
+void QtDesktopServices::beginBrowserSignIn(
+    const QString &instructions, const QUrl &url, bool openNow, std::function<void()> cancelled)
+{
+    endBrowserSignIn();
+    auto *sheet = new QDialog(m_window);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->setWindowTitle(QStringLiteral("Sign in"));
+    auto *text = new QLabel(instructions + u'\n' + QString::fromUtf8(url.toEncoded()), sheet);
+    // The instructions quote what a service sent: never markup. The code and the page can be
+    // copied from it.
+    text->setTextFormat(Qt::PlainText);
+    text->setWordWrap(true);
+    text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto *problem = new QLabel(sheet);
+    problem->setTextFormat(Qt::PlainText);
+    problem->setWordWrap(true);
+    problem->hide();
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, sheet);
+    QPushButton *openButton
+        = buttons->addButton(QStringLiteral("Open Browser"), QDialogButtonBox::ActionRole);
+    openButton->setDefault(true);
+    auto *layout = new QVBoxLayout(sheet);
+    layout->addWidget(text);
+    layout->addWidget(problem);
+    layout->addWidget(buttons);
+    QObject::connect(openButton, &QAbstractButton::clicked, problem, [url, problem] {
+        DesktopOpener::open(
+            url, [problem = QPointer(problem)](const std::optional<QString> &failure) {
+                if (problem && failure) {
+                    problem->setText(*failure + QStringLiteral(": open the page above yourself."));
+                    problem->show();
+                }
+            });
+    });
+    QObject::connect(buttons, &QDialogButtonBox::rejected, sheet, &QDialog::reject);
+    // Escape and closing the sheet cancel as the button does; endBrowserSignIn() accepts it.
+    QObject::connect(sheet, &QDialog::rejected, sheet, [cancelled] {
+        if (cancelled)
+            cancelled();
+    });
+    m_signInSheet = sheet;
+    sheet->open();
+    if (openNow)
+        openButton->click();
+}
+
+void QtDesktopServices::endBrowserSignIn()
+{
+    if (m_signInSheet)
+        m_signInSheet->accept();
+}
+
+void QtDesktopServices::askForChoice(
+    const QString &prompt, const QStringList &choices, ChoiceAnswer answered)
+{
+    auto *dialog = new QInputDialog(m_window);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setInputMode(QInputDialog::TextInput);
+    dialog->setComboBoxItems(choices);
+    dialog->setComboBoxEditable(false);
+    dialog->setLabelText(prompt);
+    QObject::connect(dialog, &QDialog::finished, dialog, [dialog, choices, answered](int result) {
+        const qsizetype index = choices.indexOf(dialog->textValue());
+        answered(result == QDialog::Accepted && index >= 0 ? std::optional(index) : std::nullopt);
     });
     dialog->open();
 }

@@ -5,12 +5,15 @@
 #include <QPointer>
 
 class QAbstractButton;
+class QDialog;
 class QProgressBar;
 class QWidget;
 
 // The desktop services over Qt Widgets: the desktop's opener, a window-modal message box as
 // the alert sheet, a window-modal input dialog for a question, and the window's connect
-// button and busy indicator, which belong to the window and are held weakly.
+// button and busy indicator, which belong to the window and are held weakly. A browser sign-in
+// is a window-modal sheet with its instructions, Open Browser and Cancel; a choice, a
+// window-modal input dialog with a list.
 class QtDesktopServices : public DesktopServices {
 public:
     QtDesktopServices(
@@ -20,9 +23,17 @@ public:
     void showAlertSheet(const QString &messageText, const QString &informativeText) override;
     void setBusy(bool busy) override;
     void askForText(const QString &prompt, TextAnswer answered) override;
+    void beginBrowserSignIn(const QString &instructions,
+        const QUrl &url,
+        bool openNow,
+        std::function<void()> cancelled) override;
+    void endBrowserSignIn() override;
+    void askForChoice(
+        const QString &prompt, const QStringList &choices, ChoiceAnswer answered) override;
 
 private:
     QPointer<QWidget> m_window;
     QPointer<QAbstractButton> m_connectButton;
     QPointer<QProgressBar> m_progressIndicator;
+    QPointer<QDialog> m_signInSheet;
 };

@@ -63,3 +63,21 @@ void TerminalDesktopServices::askForText(const QString &prompt, TextAnswer answe
         answered(QString::fromUtf8(line, length).trimmed());
     });
 }
+
+void TerminalDesktopServices::beginBrowserSignIn(
+    const QString &instructions, const QUrl &url, bool, std::function<void()>)
+{
+    // Ctrl-C cancels here as at any other step.
+    const auto write = [err = m_err](const QString &text) {
+        const QByteArray bytes = text.toUtf8();
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), err);
+        std::fflush(err);
+    };
+    write(instructions + QStringLiteral("\n  ") + QString::fromUtf8(url.toEncoded()) + u'\n');
+    if (!m_opensBrowser)
+        return;
+    DesktopOpener::open(url, [write](const std::optional<QString> &problem) {
+        if (problem)
+            write(*problem + QStringLiteral(": open the page above yourself.\n"));
+    });
+}

@@ -6,7 +6,9 @@
 
 // The desktop services of the command line: a finished URL is written to standard output or
 // handed to the desktop's opener, an alert goes to standard error and sets the exit status,
-// a question is asked on the controlling terminal, and the busy state has nothing to show.
+// a question is asked on the controlling terminal, and the busy state has nothing to show. A
+// browser sign-in's instructions and page go to standard error, and the page to the desktop's
+// opener unless that is turned off; a choice cannot be asked.
 class TerminalDesktopServices : public DesktopServices {
 public:
     enum class OpenMode {
@@ -24,6 +26,13 @@ public:
     // when the process has no terminal.
     void askForText(const QString &prompt, TextAnswer answered) override;
 
+    void beginBrowserSignIn(const QString &instructions,
+        const QUrl &url,
+        bool openNow,
+        std::function<void()> cancelled) override;
+    // --no-browser: the user opens the page.
+    void setOpensBrowser(bool opens) { m_opensBrowser = opens; }
+
     // 0 until an alert was shown, then 1.
     int exitStatus() const { return m_exitStatus; }
 
@@ -32,4 +41,5 @@ private:
     std::FILE *m_out;
     std::FILE *m_err;
     int m_exitStatus = 0;
+    bool m_opensBrowser = true;
 };

@@ -68,6 +68,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption printOption(QStringLiteral("print"),
         QStringLiteral("Write the URL to standard output instead of opening it."));
     parser.addOption(printOption);
+    const QCommandLineOption noBrowserOption(QStringLiteral("no-browser"),
+        QStringLiteral("Sign-ins in a browser (IAM Identity Center, SAML): write the page to "
+                       "open instead of opening it."));
+    parser.addOption(noBrowserOption);
     parser.addPositionalArgument(QStringLiteral("URL"),
         QStringLiteral("The URL to open; - or none reads standard input."),
         QStringLiteral("[URL]"));
@@ -89,6 +93,7 @@ int main(int argc, char *argv[])
     TerminalDesktopServices desktop(parser.isSet(printOption)
             ? TerminalDesktopServices::OpenMode::Print
             : TerminalDesktopServices::OpenMode::Desktop);
+    desktop.setOpensBrowser(!parser.isSet(noBrowserOption));
     ConnectFlow flow(desktop);
     InterruptNotifier interrupts;
     QObject::connect(&interrupts, &InterruptNotifier::interrupted, &flow, &ConnectFlow::cancel);

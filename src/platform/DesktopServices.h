@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <functional>
@@ -33,4 +34,28 @@ public:
     // Asks the user for a short text, such as an MFA code, without blocking the event loop;
     // `answered` runs once, on the main thread (possibly before askForText returns).
     virtual void askForText(const QString &prompt, TextAnswer answered) = 0;
+
+    // The index of the choice the user made; absent when they declined or nobody can be asked.
+    using ChoiceAnswer = std::function<void(const std::optional<qsizetype> &index)>;
+
+    // A sign-in that waits for the user in a browser at `url` (http or https): `instructions`
+    // say what to do there, such as which code to confirm. The window shows them in a sheet
+    // with Open Browser and Cancel, and opens the page at once when `openNow`; the command line
+    // writes them and the URL to standard error and opens the page unless told not to.
+    // `cancelled` runs if the user gives up there. The flow calls endBrowserSignIn() once the
+    // sign-in has ended, however it ended.
+    virtual void beginBrowserSignIn(
+        const QString &instructions, const QUrl &url, bool openNow, std::function<void()> cancelled)
+        = 0;
+    virtual void endBrowserSignIn() { }
+    // Asks the user to pick one of `choices` (plain text) without blocking the event loop;
+    // `answered` runs once, on the main thread (possibly before askForChoice returns). Nobody
+    // is asked unless a front end can.
+    virtual void askForChoice(
+        const QString &prompt, const QStringList &choices, ChoiceAnswer answered)
+    {
+        Q_UNUSED(prompt);
+        Q_UNUSED(choices);
+        answered(std::nullopt);
+    }
 };

@@ -5,8 +5,10 @@
 #include <QStringList>
 
 // Records what the connect flow asks of the desktop, in order, as short texts:
-// "open <url as sent>", "alert <message>|<informative>", "busy on", "busy off", "ask <prompt>".
-// An opened URL is answered at once with `openProblem`, a question with `textAnswer`.
+// "open <url as sent>", "alert <message>|<informative>", "busy on", "busy off", "ask <prompt>",
+// "sign-in <instructions>|<url>[ now]", "sign-in end", "choose <prompt>|<choice>|<choice>…".
+// An opened URL is answered at once with `openProblem`, a question with `textAnswer`, a choice
+// with `choiceAnswer`; a sign-in's page goes to `browser`, if set, and its cancel is kept.
 class RecordingDesktopServices : public DesktopServices {
 public:
     void openURL(const QUrl &url, OpenAnswer answered) override
@@ -29,7 +31,29 @@ public:
         answered(textAnswer);
     }
 
+    void beginBrowserSignIn(const QString &instructions,
+        const QUrl &url,
+        bool openNow,
+        std::function<void()> cancelled) override
+    {
+        events.append(QStringLiteral("sign-in ") + instructions + u'|'
+            + QString::fromUtf8(url.toEncoded()) + (openNow ? QStringLiteral(" now") : QString()));
+        cancelSignIn = std::move(cancelled);
+        if (browser)
+            browser(url);
+    }
+    void endBrowserSignIn() override { events.append(QStringLiteral("sign-in end")); }
+    void askForChoice(
+        const QString &prompt, const QStringList &choices, ChoiceAnswer answered) override
+    {
+        events.append(QStringLiteral("choose ") + prompt + u'|' + choices.join(u'|'));
+        answered(choiceAnswer);
+    }
+
     QStringList events;
+    std::optional<qsizetype> choiceAnswer;
+    std::function<void(const QUrl &)> browser;
+    std::function<void()> cancelSignIn;
     std::optional<QString> openProblem;
     std::optional<QString> textAnswer;
 };
