@@ -119,7 +119,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         check(!sent->request.url.hasQuery());
         check(sent->request.value(QStringLiteral("Authorization")).has_value());
     } else {
-        checkQueryCall(sent->request, QStringLiteral("GetClusterCredentials"));
+        const bool withIAM
+            = sent->request.url.query().contains(u"Action=GetClusterCredentialsWithIAM");
+        checkQueryCall(sent->request,
+            withIAM ? QStringLiteral("GetClusterCredentialsWithIAM")
+                    : QStringLiteral("GetClusterCredentials"));
     }
 
     const bool credentials = input.count() >= 3;

@@ -146,8 +146,10 @@ void ConnectFlow::requestCredentials(const RedshiftIAMURL &url,
 void ConnectFlow::requestClusterCredentials(
     const RedshiftIAMURL &url, const AWSCredentials &credentials, const QString &region)
 {
-    call<CredentialsResult>(
-        RedshiftCredentialsRequest::request(credentials, region, url.parameters),
+    // With group federation the database user follows from the keys, as for a workgroup.
+    call<CredentialsResult>(url.usesGroupFederation()
+            ? RedshiftCredentialsRequest::requestWithIAM(credentials, region, url.parameters)
+            : RedshiftCredentialsRequest::request(credentials, region, url.parameters),
         &RedshiftCredentialsRequest::result,
         [this, connectionURL = url.connectionURL](
             const CredentialsResult &result) { completeConnection(result, connectionURL); });

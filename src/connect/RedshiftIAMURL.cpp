@@ -140,6 +140,12 @@ bool RedshiftIAMURL::sortQueryItem(const URLQueryItem &item, RedshiftIAMURL &url
         { QStringLiteral("profile"), &RedshiftIAMURL::profile },
         { QStringLiteral("region"), &RedshiftIAMURL::region },
         { QStringLiteral("workgroupname"), &RedshiftIAMURL::workgroupName },
+        { QStringLiteral("groupfederation"), &RedshiftIAMURL::groupFederation },
+        { QStringLiteral("plugin_name"), &RedshiftIAMURL::pluginName },
+        { QStringLiteral("login_url"), &RedshiftIAMURL::loginURL },
+        { QStringLiteral("listen_port"), &RedshiftIAMURL::listenPort },
+        { QStringLiteral("idp_response_timeout"), &RedshiftIAMURL::idpResponseTimeout },
+        { QStringLiteral("preferred_role"), &RedshiftIAMURL::preferredRole },
     };
     const QString lowerName = item.name.toLower();
     if (lowerName == u"clusterid") {

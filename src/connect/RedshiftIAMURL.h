@@ -45,4 +45,19 @@ public:
     std::optional<QString> sessionToken;
     // The Profile item (any letter case): the AWS profile whose keys to use.
     std::optional<QString> profile;
+
+    // GroupFederation (any letter case): with the value true in any case, the database user is
+    // the one the IAM identity maps to (GetClusterCredentialsWithIAM).
+    std::optional<QString> groupFederation;
+    bool usesGroupFederation() const
+    {
+        return groupFederation && groupFederation->compare(u"true", Qt::CaseInsensitive) == 0;
+    }
+    // The items of the JDBC driver's identity-provider plugins (any letter case): the keys come
+    // from the plugin instead of the sources above.
+    std::optional<QString> pluginName;
+    std::optional<QString> loginURL;
+    std::optional<QString> listenPort;
+    std::optional<QString> idpResponseTimeout;
+    std::optional<QString> preferredRole;
 };

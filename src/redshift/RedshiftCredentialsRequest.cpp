@@ -13,6 +13,21 @@ std::variant<URLRequest, TransportError> RedshiftCredentialsRequest::request(
         QStringLiteral("GetClusterCredentials"), parameters, credentials, region, now);
 }
 
+std::variant<URLRequest, TransportError> RedshiftCredentialsRequest::requestWithIAM(
+    const AWSCredentials &credentials,
+    const QString &region,
+    const URLQueryItems &parameters,
+    const QDateTime &now)
+{
+    URLQueryItems kept = parameters;
+    kept.removeIf([](const URLQueryItem &item) {
+        return item.name != u"ClusterIdentifier" && item.name != u"DbName"
+            && item.name != u"DurationSeconds";
+    });
+    return RedshiftCall::queryRequest(
+        QStringLiteral("GetClusterCredentialsWithIAM"), kept, credentials, region, now);
+}
+
 CredentialsResult RedshiftCredentialsRequest::result(const HttpReply &reply)
 {
     const AWSXMLReply xml = AWSXMLReply::read(reply.body.value_or(QByteArray()));

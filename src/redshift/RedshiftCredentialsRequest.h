@@ -9,8 +9,8 @@
 
 #include <variant>
 
-// The Amazon Redshift query API's GetClusterCredentials: temporary database credentials for
-// a cluster.
+// The Amazon Redshift query API's GetClusterCredentials, and GetClusterCredentialsWithIAM for
+// group federation: temporary database credentials for a cluster.
 namespace RedshiftCredentialsRequest {
 
 // The signed POST: `parameters` without their Version and Action items, then
@@ -20,8 +20,15 @@ std::variant<URLRequest, TransportError> request(const AWSCredentials &credentia
     const URLQueryItems &parameters,
     const QDateTime &now = QDateTime::currentDateTimeUtc());
 
-// What a reply means: DbUser, DbPassword and Expiration when their elements closed, the text
-// of Message (else Error), and the exchange's failure as given.
+// The signed POST of GetClusterCredentialsWithIAM: of `parameters` only ClusterIdentifier,
+// DbName and DurationSeconds, since the database user is the one the IAM identity maps to.
+std::variant<URLRequest, TransportError> requestWithIAM(const AWSCredentials &credentials,
+    const QString &region,
+    const URLQueryItems &parameters,
+    const QDateTime &now = QDateTime::currentDateTimeUtc());
+
+// What a reply of either means: DbUser, DbPassword and Expiration when their elements closed, the
+// text of Message (else Error), and the exchange's failure as given.
 CredentialsResult result(const HttpReply &reply);
 
 } // namespace RedshiftCredentialsRequest

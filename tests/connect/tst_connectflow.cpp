@@ -62,6 +62,9 @@ class TestConnectFlow : public QObject {
 
 private Q_SLOTS:
     void shouldConnect_data() { addTestCaseRows(QFINDTESTDATA("connectflow-cases.json")); }
+    // Group federation and the sign-in plugins, in a file of their own.
+    void shouldSignIn_data() { addTestCaseRows(QFINDTESTDATA("signin-cases.json")); }
+    void shouldSignIn() { shouldConnect(); }
 
     void shouldConnect()
     {

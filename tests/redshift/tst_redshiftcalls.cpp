@@ -60,7 +60,9 @@ template <class Use> auto withCall(const QJsonObject &row, Use use)
     for (const QJsonValue &item : row[u"parameters"].toArray())
         parameters.append({ item[0].toString(),
             item[1].isNull() ? std::nullopt : std::optional(item[1].toString()) });
-    return use(RedshiftCredentialsRequest::request(credentials, region, parameters, signedAt),
+    return use(name == u"GetClusterCredentialsWithIAM"
+            ? RedshiftCredentialsRequest::requestWithIAM(credentials, region, parameters, signedAt)
+            : RedshiftCredentialsRequest::request(credentials, region, parameters, signedAt),
         &RedshiftCredentialsRequest::result);
 }
 
