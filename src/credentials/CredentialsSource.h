@@ -25,8 +25,10 @@ public:
     // Stops the call in flight, and the rest of the work through stop().
     void cancel() final;
 
-protected:
+    // What a cancelled source finishes with.
     static Alert cancelledAlert();
+
+protected:
     bool isCancelled() const { return m_cancelled; }
 
     virtual void start() = 0;

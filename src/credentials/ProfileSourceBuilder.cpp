@@ -156,15 +156,23 @@ ProfileSourceBuilder::Built ProfileSourceBuilder::assumedRole(
 
 ProfileSourceBuilder::Built ProfileSourceBuilder::singleSignOn(const QString &profile)
 {
-    SSOCredentialsSource::Role role { profile, setting(profile, "sso_session"), {}, {}, {}, {} };
+    SSOCredentialsSource::Role role { { profile, setting(profile, "sso_session"), {}, {}, {} }, {},
+        {} };
     AWSSharedFile::Settings settings;
-    if (role.sessionName) {
-        const auto session = m_config.config.ssoSessions.constFind(*role.sessionName);
+    if (const auto &name = role.session.name) {
+        const auto session = m_config.config.ssoSessions.constFind(*name);
         if (session == m_config.config.ssoSessions.cend())
             return profileAlert(profile,
                 QStringLiteral("its sso_session %1 has no [sso-session] section")
-                    .arg(quoted(*role.sessionName)));
+                    .arg(quoted(*name)));
         settings = *session;
+        // As the AWS CLI asks for them: a list separated by commas.
+        role.session.scopes = settings
+                                  .value(QStringLiteral("sso_registration_scopes"),
+                                      QStringLiteral("sso:account:access"))
+                                  .split(u',', Qt::SkipEmptyParts);
+        for (QString &scope : role.session.scopes)
+            scope = scope.trimmed();
     }
     QStringList missing;
     const auto take = [&](const char *key, QString &into) {
@@ -175,14 +183,14 @@ ProfileSourceBuilder::Built ProfileSourceBuilder::singleSignOn(const QString &pr
         if (into.isEmpty())
             missing.append(QString::fromLatin1(key));
     };
-    take("sso_start_url", role.startURL);
-    take("sso_region", role.region);
+    take("sso_start_url", role.session.startURL);
+    take("sso_region", role.session.region);
     take("sso_account_id", role.accountId);
     take("sso_role_name", role.roleName);
     if (!missing.isEmpty())
         return profileAlert(profile,
             QStringLiteral("its single sign-on lacks %1").arg(missing.join(QStringLiteral(", "))));
-    return std::make_unique<SSOCredentialsSource>(m_send, std::move(role));
+    return std::make_unique<SSOCredentialsSource>(m_send, m_desktop, std::move(role));
 }
 
 std::optional<std::variant<AWSCredentials, Alert>> ProfileSourceBuilder::environmentCredentials()

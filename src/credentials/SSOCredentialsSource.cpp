@@ -4,62 +4,39 @@
 #include "DisplayedText.h"
 #include "URLQueryItem.h"
 
-#include <QCryptographicHash>
-#include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-SSOCredentialsSource::SSOCredentialsSource(HttpSend send, Role role)
+SSOCredentialsSource::SSOCredentialsSource(HttpSend send, DesktopServices &desktop, Role role)
     : m_send(std::move(send))
+    , m_desktop(desktop)
     , m_role(std::move(role))
 {
 }
 
 void SSOCredentialsSource::start()
 {
-    const std::optional<QString> token = cachedToken();
-    if (!token) {
-        finishLater(Alert { QStringLiteral("AWS SSO login needed"),
-            QStringLiteral("The profile \"%1\" signs in through AWS IAM Identity Center, and "
-                           "%2 holds no token for it that is still valid. Run:\n"
-                           "aws sso login --profile %1")
-                .arg(displayedText(m_role.profile),
-                    displayedText(QDir::homePath() + QStringLiteral("/.aws/sso/cache"))) });
-        return;
-    }
-    send(m_send, request(*token), std::bind_front(&reply, m_role.profile));
+    m_signIn = new SSOSignIn(m_send, m_desktop, m_role.session, this);
+    m_signIn->fetch([this](const SSOSignIn::Result &result) {
+        m_signIn->deleteLater();
+        if (const Alert *alert = std::get_if<Alert>(&result))
+            return finish(*alert);
+        send(m_send, request(std::get<QString>(result)),
+            std::bind_front(&reply, m_role.session.profile));
+    });
 }
 
-std::optional<QString> SSOCredentialsSource::cachedToken() const
+void SSOCredentialsSource::stop()
 {
-    // Named as the AWS CLI names it: the SHA-1 of the session's name, or of the start URL.
-    const QByteArray key = m_role.sessionName.value_or(m_role.startURL).toUtf8();
-    QFile file(QDir::homePath() + QStringLiteral("/.aws/sso/cache/")
-        + QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex())
-        + QStringLiteral(".json"));
-    // A regular file only: a pipe there would block.
-    if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QJsonObject cached = QJsonDocument::fromJson(file.read(1024 * 1024)).object();
-    const QString token = cached[u"accessToken"].toString();
-    QString expiresAt = cached[u"expiresAt"].toString();
-    // Older caches write "...UTC" where ISO 8601 has "Z".
-    if (expiresAt.endsWith(u"UTC"))
-        expiresAt.replace(expiresAt.size() - 3, 3, QStringLiteral("Z"));
-    const QDateTime expiry = QDateTime::fromString(expiresAt, Qt::ISODateWithMs);
-    if (token.isEmpty() || !expiry.isValid() || expiry <= QDateTime::currentDateTimeUtc())
-        return std::nullopt;
-    return token;
+    if (m_signIn)
+        m_signIn->cancel();
 }
 
 std::variant<URLRequest, TransportError> SSOCredentialsSource::request(
     const QString &accessToken) const
 {
-    auto endpoint
-        = AWSEndpoint("AWS_ENDPOINT_URL_SSO", QStringLiteral("portal.sso")).url(m_role.region);
+    auto endpoint = AWSEndpoint("AWS_ENDPOINT_URL_SSO", QStringLiteral("portal.sso"))
+                        .url(m_role.session.region);
     if (const TransportError *problem = std::get_if<TransportError>(&endpoint))
         return *problem;
     QUrl url = std::get<QUrl>(std::move(endpoint));

@@ -1,25 +1,23 @@
 #pragma once
 
 #include "CredentialsSource.h"
+#include "SSOSignIn.h"
 
-#include <optional>
+#include <QPointer>
 
-// A profile's single sign-on: the token that `aws sso login` cached in ~/.aws/sso/cache,
-// then the portal's GetRoleCredentials at AWS_ENDPOINT_URL_SSO or
-// https://portal.sso.<sso_region>.amazonaws.com. The token is only read, never refreshed.
+// A profile's single sign-on: the access token of SSOSignIn (cached, renewed or signed in
+// anew), then the portal's GetRoleCredentials at AWS_ENDPOINT_URL_SSO or
+// https://portal.sso.<sso_region>.amazonaws.com.
 class SSOCredentialsSource : public CredentialsSource {
     Q_OBJECT
 public:
     struct Role {
-        QString profile;
-        std::optional<QString> sessionName; // the sso_session, absent in the older form
-        QString startURL;
-        QString region;
+        SSOSignIn::Session session;
         QString accountId;
         QString roleName;
     };
 
-    SSOCredentialsSource(HttpSend send, Role role);
+    SSOCredentialsSource(HttpSend send, DesktopServices &desktop, Role role);
 
     // The GetRoleCredentials call with `accessToken`, or why it cannot be made.
     std::variant<URLRequest, TransportError> request(const QString &accessToken) const;
@@ -29,11 +27,12 @@ public:
 
 protected:
     void start() override;
+    // Stops the sign-in.
+    void stop() override;
 
 private:
-    // The cached token if there is one that has not expired.
-    std::optional<QString> cachedToken() const;
-
     HttpSend m_send;
+    DesktopServices &m_desktop;
     Role m_role;
+    QPointer<SSOSignIn> m_signIn;
 };

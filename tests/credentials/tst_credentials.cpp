@@ -3,6 +3,7 @@
 #include "HttpClient.h"
 #include "ProcessCredentialsSource.h"
 #include "RecordingDesktopServices.h"
+#include "SSOSignIn.h"
 #include "ScopedEnv.h"
 #include "ShellWords.h"
 #include "TestCases.h"
@@ -54,6 +55,9 @@ class TestCredentials : public QObject {
     const ScopedEnv m_clean { cleanEnvironment() };
 
 private Q_SLOTS:
+    // The interval of a device sign-in's polling in milliseconds instead of seconds.
+    void initTestCase() { SSOSignIn::pollSecond = std::chrono::milliseconds(1); }
+
     void shouldReadSharedFile_data() { addTestCaseRows(QFINDTESTDATA("sharedfile-cases.json")); }
     void shouldReadSharedFile()
     {
@@ -99,13 +103,28 @@ private Q_SLOTS:
                 || (written.open(QIODevice::WriteOnly)
                     && written.write(file->toString().toUtf8()) >= 0));
         }
-        const QJsonObject reply = row[u"reply"].toObject();
-        m_server.setReply({ reply[u"status"].toInt(200), {}, reply[u"body"].toString().toUtf8() });
+        // A reply is {status, body}, [status, body] or the body of a 200.
+        const auto canned = [](const QJsonValue &reply) {
+            if (reply.isString())
+                return CannedReply { 200, {}, reply.toString().toUtf8() };
+            if (reply.isArray())
+                return CannedReply { reply[0].toInt(), {}, reply[1].toString().toUtf8() };
+            return CannedReply { reply[u"status"].toInt(200), {},
+                reply[u"body"].toString().toUtf8() };
+        };
+        QList<CannedReply> replies;
+        for (const QJsonValue &reply : row.value(u"replies").toArray(QJsonArray { row[u"reply"] }))
+            replies.append(canned(reply));
+        m_server.setReplies(replies);
         const qsizetype sent = m_server.requests().size();
 
         RecordingDesktopServices desktop;
         if (row.contains(u"mfa"))
             desktop.textAnswer = row[u"mfa"].toString();
+        if (row[u"cancelSignIn"].toBool())
+            desktop.browser = [&desktop](const QUrl &) {
+                desktop.cancelSignIn();
+            };
         const QJsonObject query = row[u"query"].toObject();
         const auto item = [&](const QString &name) {
             return query.contains(name) ? std::optional(query[name].toString()) : std::nullopt;
@@ -132,10 +151,23 @@ private Q_SLOTS:
         QTRY_COMPARE(lines.size(), 1);
         for (const RecordedRequest &request : m_server.requests().sliced(sent))
             lines.append(summary(request));
+        for (const QJsonValue &path : row[u"written"].toArray()) {
+            QFile file(home.filePath(path.toString()));
+            const auto mode = [](QFile::Permissions p) {
+                return QString::number((p >> 12 & 7) << 6 | (p >> 4 & 7) << 3 | (p & 7), 8);
+            };
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            lines.append(u"written %1 %2 "_s.arg(mode(file.permissions()),
+                             mode(QFileInfo(QFileInfo(file).path()).permissions()))
+                + QString::fromUtf8(file.readAll()));
+        }
         const QString text = (lines + desktop.events).join(u'\n');
         QVERIFY2(matches(text, expand(row[u"expect"].toVariant().toStringList().join(u'\n'))),
             qPrintable(text));
     }
+
+    void shouldSignIn_data() { addTestCaseRows(QFINDTESTDATA("signin-cases.json")); }
+    void shouldSignIn() { shouldResolve(); }
 
     void shouldStopASlowProcess()
     {

@@ -55,28 +55,30 @@ void TestHttpServer::serve(QTcpSocket *socket)
             return;
         QObject::disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
         m_requests.append(request);
-        if (m_reply.neverAnswer)
+        const CannedReply canned
+            = m_replies.size() > 1 ? m_replies.takeFirst() : m_replies.value(0);
+        if (canned.neverAnswer)
             return;
         static const QHash<int, QByteArray> reasons { { 200, "OK" }, { 302, "Found" },
             { 401, "Unauthorized" }, { 403, "Forbidden" }, { 407, "Proxy Authentication Required" },
             { 500, "Internal Server Error" }, { 503, "Service Unavailable" } };
-        QByteArray reply = "HTTP/1.1 " + QByteArray::number(m_reply.status) + ' '
-            + reasons.value(m_reply.status, "Canned") + "\r\n";
-        for (const auto &[name, value] : std::as_const(m_reply.headers))
+        QByteArray reply = "HTTP/1.1 " + QByteArray::number(canned.status) + ' '
+            + reasons.value(canned.status, "Canned") + "\r\n";
+        for (const auto &[name, value] : std::as_const(canned.headers))
             reply += name + ": " + value + "\r\n";
         socket->write(reply + "Connection: close\r\n\r\n");
-        if (m_reply.dripMs > 0) {
+        if (canned.dripMs > 0) {
             auto *drip = new QTimer(socket);
             QObject::connect(
-                drip, &QTimer::timeout, socket, [socket, body = m_reply.body, sent = 0]() mutable {
+                drip, &QTimer::timeout, socket, [socket, body = canned.body, sent = 0]() mutable {
                     if (sent < body.size())
                         socket->write(body.mid(sent++, 1));
                 });
-            drip->start(m_reply.dripMs);
+            drip->start(canned.dripMs);
             return;
         }
-        socket->write(m_reply.body);
-        if (!m_reply.streamForever)
+        socket->write(canned.body);
+        if (!canned.streamForever)
             socket->disconnectFromHost();
         else
             QObject::connect(socket, &QTcpSocket::bytesWritten, socket, [socket] {

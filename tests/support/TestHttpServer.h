@@ -39,7 +39,9 @@ public:
     // A PEM file holding the certificate the server presents over TLS (for 127.0.0.1).
     static constexpr char caBundlePath[] = IAMLINK_TEST_SUPPORT_DIR "/localhost.pem";
 
-    void setReply(const CannedReply &reply) { m_reply = reply; }
+    void setReply(const CannedReply &reply) { m_replies = { reply }; }
+    // One reply a request, in order; the last answers every request after it.
+    void setReplies(const QList<CannedReply> &replies) { m_replies = replies; }
     QList<RecordedRequest> requests() const { return m_requests; }
 
 private:
@@ -47,6 +49,6 @@ private:
 
     std::unique_ptr<QTcpServer> m_server;
     QUrl m_url;
-    CannedReply m_reply;
+    QList<CannedReply> m_replies { CannedReply() };
     QList<RecordedRequest> m_requests;
 };
