@@ -6,6 +6,7 @@
 #include "RedshiftCredentialsRequest.h"
 #include "RedshiftDescribeClustersRequest.h"
 #include "RedshiftServerlessCredentialsRequest.h"
+#include "SAMLCredentialsSource.h"
 
 #include <algorithm>
 
@@ -110,6 +111,10 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
         showAlertSheet(*alert);
         return;
     }
+    if (url.pluginName) {
+        signInWithPlugin(url, std::get<QString>(region));
+        return;
+    }
     m_cancelled = false;
     setBusy(true);
     const QPointer<ConnectFlow> self(this);
@@ -118,6 +123,37 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
             const CredentialsResolver::Resolution &resolved) {
             if (self)
                 self->requestCredentials(url, region, resolved);
+        });
+}
+
+void ConnectFlow::signInWithPlugin(const RedshiftIAMURL &url, const QString &region)
+{
+    // The JDBC driver's plugins are named by their Java class.
+    if (!url.pluginName->endsWith(u"BrowserSamlCredentialsProvider")) {
+        showAlertSheet({ QStringLiteral("Unsupported plugin_name"),
+            QStringLiteral("iamlink signs in with BrowserSamlCredentialsProvider only, not %1.")
+                .arg(displayedText(*url.pluginName)) });
+        return;
+    }
+    auto settings = SAMLCredentialsSource::settings(
+        url.loginURL, url.listenPort, url.idpResponseTimeout, url.preferredRole, region);
+    if (const Alert *alert = std::get_if<Alert>(&settings)) {
+        showAlertSheet(*alert);
+        return;
+    }
+    m_cancelled = false;
+    setBusy(true);
+    auto *source = new SAMLCredentialsSource(
+        m_send, m_desktop, std::get<SAMLCredentialsSource::Settings>(std::move(settings)));
+    source->setParent(this);
+    lastTask = source;
+    source->fetch(
+        [this, source, url = url, region](const CredentialsSource::Result &result) mutable {
+            source->deleteLater();
+            // The assertion's database user and groups, where the URL names none.
+            if (std::holds_alternative<AWSCredentials>(result))
+                source->assertion().addParameters(url.parameters);
+            requestCredentials(url, region, result);
         });
 }
 

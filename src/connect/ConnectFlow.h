@@ -43,6 +43,7 @@ Q_SIGNALS:
 
 private:
     void openRedshiftIAMURL(const QString &text);
+    void signInWithPlugin(const RedshiftIAMURL &url, const QString &region);
     void requestCredentials(const RedshiftIAMURL &url,
         const QString &region,
         const CredentialsResolver::Resolution &resolved);

@@ -94,6 +94,14 @@ std::variant<URLRequest, TransportError> AssumeRoleCredentialsSource::request(
 CredentialsSource::Result AssumeRoleCredentialsSource::reply(
     const QString &profile, const HttpReply &reply)
 {
+    return stsReply(
+        QStringLiteral("STS AssumeRole for the profile \"%1\" failed.").arg(displayedText(profile)),
+        reply);
+}
+
+CredentialsSource::Result AssumeRoleCredentialsSource::stsReply(
+    const QString &context, const HttpReply &reply)
+{
     const AWSXMLReply xml = AWSXMLReply::read(reply.body.value_or(QByteArray()));
     const auto keyId = xml.completeContents(QStringLiteral("AccessKeyId"));
     const auto secret = xml.completeContents(QStringLiteral("SecretAccessKey"));
@@ -106,7 +114,5 @@ CredentialsSource::Result AssumeRoleCredentialsSource::reply(
     if (message)
         message = xml.contents(QStringLiteral("Code")).value_or(QString()) + QStringLiteral(": ")
             + *message;
-    return AWSRequest::failureAlert(reply.transportError, message,
-        QStringLiteral("STS AssumeRole for the profile \"%1\" failed.")
-            .arg(displayedText(profile)));
+    return AWSRequest::failureAlert(reply.transportError, message, context);
 }

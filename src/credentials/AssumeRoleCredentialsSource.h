@@ -32,6 +32,8 @@ public:
     // What a reply means: the Credentials when they are whole, else an alert quoting the
     // error's Code and Message or the transport error.
     static Result reply(const QString &profile, const HttpReply &reply);
+    // The same for any STS call that answers Credentials, `context` saying which failed.
+    static Result stsReply(const QString &context, const HttpReply &reply);
 
 protected:
     void start() override;

@@ -3,6 +3,8 @@
 #include "HttpClient.h"
 #include "ProcessCredentialsSource.h"
 #include "RecordingDesktopServices.h"
+#include "SAMLAssertion.h"
+#include "SAMLResponseListener.h"
 #include "SSOSignIn.h"
 #include "ScopedEnv.h"
 #include "ShellWords.h"
@@ -164,6 +166,55 @@ private Q_SLOTS:
         const QString text = (lines + desktop.events).join(u'\n');
         QVERIFY2(matches(text, expand(row[u"expect"].toVariant().toStringList().join(u'\n'))),
             qPrintable(text));
+    }
+
+    void shouldReadSAML_data() { addTestCaseRows(QFINDTESTDATA("saml-cases.json")); }
+    void shouldReadSAML()
+    {
+        QFETCH(QJsonObject, row);
+        const QByteArray base64 = row.contains(u"xml") ? row[u"xml"].toString().toUtf8().toBase64()
+                                                       : row[u"base64"].toString().toUtf8();
+        QByteArray lines; // as identity providers may send it
+        for (qsizetype i = 0; i < base64.size(); i += 76)
+            lines += base64.mid(i, 76) + "\r\n";
+        const auto read = SAMLAssertion::read(lines);
+        QString text;
+        if (const auto *assertion = std::get_if<SAMLAssertion>(&read)) {
+            QStringList roles;
+            for (const SAMLAssertion::Role &role : assertion->roles)
+                roles << role.roleArn + u' ' + role.principalArn;
+            text = QStringList { roles.join(u"; "_s), assertion->dbUser.value_or(u"-"_s),
+                assertion->autoCreate.value_or(u"-"_s), assertion->dbGroups.join(u',') }
+                       .join(u" | "_s);
+        } else {
+            text = u"error "_s + std::get<QString>(read);
+        }
+        QVERIFY2(matches(text, row[u"expect"].toString()), qPrintable(text));
+    }
+
+    // One POST only: the port is let go before the browser has its page. A "+" stays one.
+    void shouldTakeOnePost()
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const quint16 port = probe.serverPort();
+        probe.close();
+        SAMLResponseListener listener;
+        std::optional<SAMLResponseListener::Received> received;
+        QVERIFY(!listener.listen(port, [&](const auto &form) { received = form; }));
+        URLRequest post(QUrl(u"http://127.0.0.1:%1/acs"_s.arg(port)));
+        post.method = u"POST"_s;
+        post.body = "RelayState=r&SAMLResponse=PHg%2B+";
+        HttpClient browser;
+        std::optional<HttpReply> page;
+        browser.send(post, [&](const HttpReply &reply) {
+            page = reply;
+            QVERIFY(QTcpServer().listen(QHostAddress::LocalHost, port));
+        });
+        QTRY_VERIFY(page);
+        QCOMPARE(page->statusCode, 200);
+        QVERIFY(page->body->contains("You can close this window."));
+        QCOMPARE(received, SAMLResponseListener::Received(QByteArray("PHg++")));
     }
 
     void shouldSignIn_data() { addTestCaseRows(QFINDTESTDATA("signin-cases.json")); }
