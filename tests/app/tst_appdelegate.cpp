@@ -1,13 +1,16 @@
 #include "AppDelegate.h"
 #include "MainWindow.h"
 #include "RecordingOpener.h"
+#include "SSOSignIn.h"
 #include "ScopedEnv.h"
 #include "TestHttpServer.h"
 
 #include <QAbstractButton>
 #include <QClipboard>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QtTest>
 
@@ -108,6 +111,45 @@ private Q_SLOTS:
             u"Failed to get credentials from AWS"_s, u"The request was cancelled.\n"_s);
         QVERIFY(!isBusy());
         QCOMPARE(m_server.requests().size(), 1);
+    }
+
+    // An SSO profile without a token: a sheet with the code, whose Open Browser opens the page
+    // and whose Cancel ends the sign-in.
+    void shouldSignInInASheet()
+    {
+        SSOSignIn::pollSecond = std::chrono::milliseconds(1);
+        const ScopedEnv env({ { "HOME", m_home.path().toUtf8() },
+            { "AWS_CONFIG_FILE",
+                write(u"sso"_s,
+                    "[profile s]\nsso_start_url = https://corp.awsapps.com/start\nsso_region = "
+                    "eu-west-1\nsso_account_id = 1\nsso_role_name = R\n") } });
+        m_server.setReplies({ { 200, {}, "{\"clientId\": \"C\", \"clientSecret\": \"S\"}" },
+            { 200, {},
+                "{\"deviceCode\": \"D\", \"userCode\": \"WXYZ-1234\", \"verificationUriComplete\": "
+                "\"https://device.sso.example/?user_code=WXYZ-1234\"}" },
+            { 400, {}, "{\"error\": \"authorization_pending\"}" } });
+        m_window.urlField()->setText(m_iamURL + u"Profile=s"_s);
+        QTest::keyClick(m_window.urlField(), Qt::Key_Return);
+        QDialog *sheet = nullptr;
+        QTRY_VERIFY((sheet = m_window.findChild<QDialog *>()));
+        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+        QVERIFY(sheet->findChild<QLabel *>()->text().contains(u"the code WXYZ-1234"));
+        const auto button = [sheet](const QString &text) {
+            for (QPushButton *button : sheet->findChildren<QPushButton *>()) {
+                if (button->text() == text)
+                    return button;
+            }
+            return static_cast<QPushButton *>(nullptr);
+        };
+        button(u"Open Browser"_s)->click();
+        QTRY_COMPARE(m_opener.openedURL(), "https://device.sso.example/?user_code=WXYZ-1234");
+        QVERIFY(isBusy());
+        button(u"Cancel"_s)->click();
+        dismissAlertSheet(u"Failed to get credentials from AWS"_s, u"The request was cancelled."_s);
+        QTRY_VERIFY(!m_window.findChild<QDialog *>());
+        QVERIFY(!isBusy());
+        m_server.setReply(
+            { 200, {}, "<R><DbUser>IAM:alice</DbUser><DbPassword>secret</DbPassword></R>" });
     }
 
     // The real xdg-open in a desktop of its own (as tests/e2e/e2e.sh makes one): with no
