@@ -34,6 +34,12 @@ class TestAppDelegate : public QObject {
         return file.fileName().toUtf8();
     }
 
+    static QByteArray readFile(const QString &name)
+    {
+        QFile file(name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
     QMessageBox *alertSheet() const { return m_window.findChild<QMessageBox *>(); }
 
     void dismissAlertSheet(const QString &messageText, const QString &informativeStart)
@@ -85,9 +91,9 @@ private Q_SLOTS:
 
         const ScopedEnv config("AWS_CONFIG_FILE",
             write(u"config"_s,
-                "[profile slow]\ncredential_process = /bin/sh -c '/bin/touch \"$0\"; exec "
-                "/bin/sleep 300' "
-                    + m_home.filePath(u"started"_s).toUtf8() + '\n'));
+                "[profile slow]\ncredential_process = /bin/sh -c '/bin/sleep 300 & echo $! "
+                ">\"$0\"; wait' "
+                    + m_home.filePath(u"sleep.pid"_s).toUtf8() + '\n'));
         m_window.urlField()->setText(m_iamURL + u"Profile=slow"_s);
         QElapsedTimer sinceTick;
         qint64 longestStall = 0;
@@ -97,7 +103,8 @@ private Q_SLOTS:
         ticker.start(10);
         sinceTick.start();
         QTest::keyClick(m_window.urlField(), Qt::Key_Return);
-        QTRY_VERIFY(QFile::exists(m_home.filePath(u"started"_s)));
+        QByteArray sleepPid;
+        QTRY_VERIFY((sleepPid = readFile(m_home.filePath(u"sleep.pid"_s))).endsWith('\n'));
         QTest::keyClick(m_window.urlField(), Qt::Key_Return);
         QTest::qWait(200);
         QVERIFY(isBusy());
@@ -108,6 +115,13 @@ private Q_SLOTS:
             u"Failed to get credentials from AWS"_s, u"The request was cancelled.\n"_s);
         QVERIFY(!isBusy());
         QCOMPARE(m_server.requests().size(), 1);
+        // The command's child too: its whole process group is killed.
+        const auto stillRunning = [&] {
+            const QByteArray stat
+                = readFile(u"/proc/"_s + QString::fromUtf8(sleepPid.trimmed()) + u"/stat"_s);
+            return !stat.isEmpty() && stat.at(stat.lastIndexOf(')') + 2) != 'Z';
+        };
+        QTRY_VERIFY(!stillRunning());
     }
 
     // The real xdg-open in a desktop of its own (as tests/e2e/e2e.sh makes one): with no
