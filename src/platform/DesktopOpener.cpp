@@ -4,7 +4,9 @@
 #include <QProcess>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #if defined(Q_OS_UNIX)
@@ -19,27 +21,53 @@ const QString opener = QStringLiteral("open");
 const QString opener = QStringLiteral("xdg-open");
 #endif
 
-// Openers still running once they were taken to have handed the URL on. Kept until they end,
-// since destroying a QProcess kills it; never destroyed itself, so that what it holds at exit
-// stays reachable and leak checkers do not count it.
-QList<QProcess *> &runningOpeners = *new QList<QProcess *>();
+// Helpers (the opener, the default-handler query) still running once they were no longer
+// waited for. Kept until they end, since destroying a QProcess kills it; never destroyed
+// itself, so that what it holds at exit stays reachable and leak checkers do not count it.
+QList<QProcess *> &runningHelpers = *new QList<QProcess *>();
 
-} // namespace
-
-void DesktopOpener::open(const QUrl &url, DesktopServices::OpenAnswer answered)
+QProcess *newHelper(const QString &program, const QStringList &arguments)
 {
     auto *process = new QProcess();
-    process->setProgram(opener);
-    process->setArguments({ QString::fromUtf8(url.toEncoded()) });
+    process->setProgram(program);
+    process->setArguments(arguments);
+    // No AWS key, token or setting: nothing that opens a URL needs them.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : environment.keys()) {
+        if (name.startsWith(u"AWS_"))
+            environment.remove(name);
+    }
+    process->setProcessEnvironment(environment);
     process->setStandardInputFile(QProcess::nullDevice());
-    process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
 #if defined(Q_OS_UNIX)
     // A session of its own, without our controlling terminal: xdg-open would otherwise run a
-    // handler that asks for a terminal (such as psql's) right there, on the null device.
+    // handler that asks for a terminal (such as psql's) right there, on the null device; and
+    // a Ctrl-C meant for iamlink-cli reaches neither.
     process->setChildProcessModifier([] { ::setsid(); });
 #endif
-    runningOpeners.append(process);
+    runningHelpers.append(process);
+    return process;
+}
+
+void release(QProcess *process)
+{
+    runningHelpers.removeOne(process);
+    process->deleteLater();
+}
+
+void launch(const QUrl &url,
+    const std::optional<QByteArray> &password,
+    DesktopServices::OpenAnswer answered)
+{
+    QProcess *process = newHelper(opener, { QString::fromUtf8(url.toEncoded()) });
+    // xdg-open repeats a URL that it cannot open, password included.
+    process->setStandardOutputFile(QProcess::nullDevice());
+    if (password) {
+        QProcessEnvironment environment = process->processEnvironment();
+        environment.insert(QStringLiteral("PGPASSWORD"), QString::fromUtf8(*password));
+        process->setProcessEnvironment(environment);
+    }
 
     // Exactly one answer: the first of a start failure, the exit or the timer.
     auto answer = std::make_shared<DesktopServices::OpenAnswer>(std::move(answered));
@@ -47,27 +75,89 @@ void DesktopOpener::open(const QUrl &url, DesktopServices::OpenAnswer answered)
         if (auto done = std::exchange(*answer, nullptr))
             done(problem);
     };
-    const auto release = [process] {
-        runningOpeners.removeOne(process);
-        process->deleteLater();
-    };
     QObject::connect(
-        process, &QProcess::errorOccurred, process, [reply, release](QProcess::ProcessError error) {
+        process, &QProcess::errorOccurred, process, [reply, process](QProcess::ProcessError error) {
             if (error != QProcess::FailedToStart)
                 return;
             reply(opener + QStringLiteral(", the desktop's URL opener, could not be started"));
-            release();
+            release(process);
         });
     QObject::connect(process, &QProcess::finished, process,
-        [reply, release](int exitCode, QProcess::ExitStatus status) {
+        [reply, process](int exitCode, QProcess::ExitStatus status) {
             if (status == QProcess::NormalExit && exitCode == 0)
                 reply(std::nullopt);
             else
                 reply(opener
                     + QStringLiteral(" found no application for it (exit status %1)")
                           .arg(status == QProcess::NormalExit ? exitCode : -1));
-            release();
+            release(process);
         });
-    QTimer::singleShot(answerTimeMs, process, [reply] { reply(std::nullopt); });
+    QTimer::singleShot(DesktopOpener::answerTimeMs, process, [reply] { reply(std::nullopt); });
     process->start();
+}
+
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+const QString shippedHandler = QStringLiteral("io.github.iamlink.iamlink-psql.desktop");
+// xdg-mime answers in some tens of milliseconds; one that has not answered by this is taken as a
+// no.
+constexpr int handlerQueryTimeMs = 3000;
+
+// Whether the desktop entry that xdg-open's own lookup (xdg-mime) finds for the scheme is the
+// handler that comes with iamlink. Any failure is a no.
+void askIfShippedHandler(const QString &scheme, std::function<void(bool)> answered)
+{
+    QProcess *query = newHelper(QStringLiteral("xdg-mime"),
+        { QStringLiteral("query"), QStringLiteral("default"),
+            QStringLiteral("x-scheme-handler/") + scheme });
+    auto answer = std::make_shared<std::function<void(bool)>>(std::move(answered));
+    const auto reply = [answer](bool ours) {
+        if (auto done = std::exchange(*answer, nullptr))
+            done(ours);
+    };
+    QObject::connect(
+        query, &QProcess::errorOccurred, query, [reply, query](QProcess::ProcessError error) {
+            if (error != QProcess::FailedToStart)
+                return;
+            reply(false);
+            release(query);
+        });
+    QObject::connect(query, &QProcess::finished, query,
+        [reply, query](int exitCode, QProcess::ExitStatus status) {
+            reply(status == QProcess::NormalExit && exitCode == 0
+                && query->readAllStandardOutput().trimmed() == shippedHandler.toUtf8());
+            release(query);
+        });
+    QTimer::singleShot(handlerQueryTimeMs, query, [reply, query] {
+        reply(false);
+        query->kill();
+    });
+    query->start(QIODevice::ReadOnly);
+}
+#endif
+
+} // namespace
+
+void DesktopOpener::open(const QUrl &url, DesktopServices::OpenAnswer answered)
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    // The shipped handler takes a postgres: URL's password from PGPASSWORD, so that it is on
+    // no command line: not xdg-open's, the terminal's nor the handler's. Any other handler
+    // gets the URL as it is.
+    const QString scheme = url.scheme();
+    const QByteArray password
+        = QByteArray::fromPercentEncoding(url.password(QUrl::FullyEncoded).toUtf8());
+    // A password that no environment variable can hold stays in the URL.
+    if ((scheme == u"postgres" || scheme == u"postgresql") && !password.isEmpty()
+        && !password.contains('\0') && QString::fromUtf8(password).toUtf8() == password) {
+        askIfShippedHandler(scheme, [url, password, answered = std::move(answered)](bool ours) {
+            if (!ours)
+                return launch(url, std::nullopt, answered);
+            QUrl withoutPassword = url;
+            withoutPassword.setPassword({});
+            launch(withoutPassword, password, answered);
+        });
+        return;
+    }
+#endif
+    launch(url, std::nullopt, std::move(answered));
 }
