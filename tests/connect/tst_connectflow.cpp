@@ -67,6 +67,7 @@ private Q_SLOTS:
     {
         QFETCH(QJsonObject, row);
         RecordingDesktopServices desktop;
+        desktop.hostConfirmed = row[u"confirm"].toBool();
         if (row.contains(u"openProblem"))
             desktop.openProblem = row[u"openProblem"].toString();
         ConnectFlow *self = nullptr;

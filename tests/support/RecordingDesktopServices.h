@@ -5,8 +5,9 @@
 #include <QStringList>
 
 // Records what the connect flow asks of the desktop, in order, as short texts:
-// "open <url as sent>", "alert <message>|<informative>", "busy on", "busy off", "ask <prompt>".
-// An opened URL is answered at once with `openProblem`, a question with `textAnswer`.
+// "open <url as sent>", "alert <message>|<informative>", "busy on", "busy off", "ask <prompt>",
+// "confirm <host>|<cluster or workgroup>|<database user>". An opened URL is answered at once
+// with `openProblem`, a question with `textAnswer`, a host with `hostConfirmed`.
 class RecordingDesktopServices : public DesktopServices {
 public:
     void openURL(const QUrl &url, OpenAnswer answered) override
@@ -30,6 +31,14 @@ public:
     }
 
     QStringList events;
+    void confirmHost(const HostQuestion &question, ConfirmAnswer answered) override
+    {
+        events.append(QStringLiteral("confirm ") + question.host + u'|' + question.target + u'|'
+            + question.dbUser);
+        answered(hostConfirmed);
+    }
+
     std::optional<QString> openProblem;
     std::optional<QString> textAnswer;
+    bool hostConfirmed = false;
 };
