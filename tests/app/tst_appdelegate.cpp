@@ -74,11 +74,12 @@ private Q_SLOTS:
     }
 
     // A connect that succeeded, then one whose credential process hangs: the window stays
-    // responsive and busy, Return does nothing more, and Cancel reaches the new step.
+    // responsive and busy, Return does nothing more, and Cancel reaches the new step. The
+    // cancel ends with that step: the next connect goes through.
     void shouldConnectThenCancel()
     {
-        m_window.urlField()->setText(
-            m_iamURL + u"AccessKeyID=AKIDEXAMPLE&SecretAccessKey=wJalrXUtnFEMI"_s);
+        const QString keys = m_iamURL + u"AccessKeyID=AKIDEXAMPLE&SecretAccessKey=wJalrXUtnFEMI"_s;
+        m_window.urlField()->setText(keys);
         QTest::mouseClick(m_window.connectButton(), Qt::LeftButton);
         QTRY_VERIFY(m_opener.openedURL().startsWith("postgres://IAM%3Aalice:secret@"));
         QTRY_VERIFY(!isBusy());
@@ -108,6 +109,10 @@ private Q_SLOTS:
             u"Failed to get credentials from AWS"_s, u"The request was cancelled.\n"_s);
         QVERIFY(!isBusy());
         QCOMPARE(m_server.requests().size(), 1);
+
+        m_window.urlField()->setText(keys + u"&sslmode=require"_s);
+        QTest::keyClick(m_window.urlField(), Qt::Key_Return);
+        QTRY_VERIFY(m_opener.openedURL().endsWith("5439/dev?sslmode=require"));
     }
 
     // The real xdg-open in a desktop of its own (as tests/e2e/e2e.sh makes one): with no
