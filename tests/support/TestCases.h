@@ -1,11 +1,6 @@
 #pragma once
 
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QRegularExpression>
-#include <QTest>
+#include <QtTest>
 
 // Fills the running _data function from a JSON case file: an array of rows (objects), or an
 // object holding them as "cases" beside "about" (what the rows mean, for the reader) and
