@@ -140,14 +140,15 @@ std::variant<RedshiftIAMURL, Alert> RedshiftIAMURL::parse(const QString &text)
 
     URLQueryItems kept;
     for (const URLQueryItem &item : queryItems(url.connectionURL).value_or(URLQueryItems())) {
+        if (!sortQueryItem(item, url))
+            continue;
         if (isUnsafeConnectionItem(item.name))
             return Alert { QStringLiteral("Unsafe connection item"),
                 QStringLiteral("The URL's item %1 would change where or as whom the database "
                                "connection goes. iamlink does not pass it on: remove it from the "
                                "URL.")
                     .arg(displayedText(item.name, 60)) };
-        if (sortQueryItem(item, url))
-            kept.append(item);
+        kept.append(item);
     }
     requireTLS(kept);
     setQueryItems(url.connectionURL, kept);

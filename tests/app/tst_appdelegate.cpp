@@ -8,6 +8,7 @@
 #include <QClipboard>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QtTest>
 
@@ -80,11 +81,12 @@ private Q_SLOTS:
     }
 
     // A connect that succeeded, then one whose credential process hangs: the window stays
-    // responsive and busy, Return does nothing more, and Cancel reaches the new step.
+    // responsive and busy, Return does nothing more, and Cancel reaches the new step. The
+    // cancel ends with that step: the next connect goes through.
     void shouldConnectThenCancel()
     {
-        m_window.urlField()->setText(
-            m_iamURL + u"AccessKeyID=AKIDEXAMPLE&SecretAccessKey=wJalrXUtnFEMI"_s);
+        const QString keys = m_iamURL + u"AccessKeyID=AKIDEXAMPLE&SecretAccessKey=wJalrXUtnFEMI"_s;
+        m_window.urlField()->setText(keys);
         QTest::mouseClick(m_window.connectButton(), Qt::LeftButton);
         QTRY_VERIFY(m_opener.openedURL().startsWith("postgres://IAM%3Aalice:secret@"));
         QTRY_VERIFY(!isBusy());
@@ -122,6 +124,35 @@ private Q_SLOTS:
             return !stat.isEmpty() && stat.at(stat.lastIndexOf(')') + 2) != 'Z';
         };
         QTRY_VERIFY(!stillRunning());
+
+        m_window.urlField()->setText(keys + u"&application_name=again"_s);
+        QTest::keyClick(m_window.urlField(), Qt::Key_Return);
+        QTRY_VERIFY(m_opener.openedURL().endsWith("dev?application_name=again&sslmode=require"));
+    }
+
+    // Keys of the user's own and a host that is not AWS's name of the cluster: the sheet asks
+    // first, Return picks its default, Cancel, and only Connect sends anything.
+    void shouldAskBeforeAnUntrustedHost()
+    {
+        const ScopedEnv keys({ { "AWS_ACCESS_KEY_ID", "EK" }, { "AWS_SECRET_ACCESS_KEY", "ES" } });
+        const qsizetype sent = m_server.requests().size();
+        QTRY_VERIFY(m_window.connectButton()->isEnabled());
+        m_window.urlField()->setText(
+            u"jdbc:redshift:iam://tunnel.example:5439/dev?ClusterID=c&Region=us-west-2"_s);
+        for (const bool connect : { false, true }) {
+            QTest::keyClick(m_window.urlField(), Qt::Key_Return);
+            QTRY_VERIFY(alertSheet());
+            QCOMPARE(alertSheet()->text(), u"Send a database password to tunnel.example?"_s);
+            QCOMPARE(alertSheet()->defaultButton(), alertSheet()->button(QMessageBox::Cancel));
+            if (connect)
+                alertSheet()->buttons().constFirst()->click(); // Connect, added first
+            else
+                QTest::keyClick(alertSheet(), Qt::Key_Return);
+            QTRY_VERIFY(!alertSheet());
+            QTRY_VERIFY(!isBusy());
+            QCOMPARE(m_server.requests().size(), sent + connect);
+        }
+        QTRY_VERIFY(m_opener.openedURL().contains("@tunnel.example:5439/dev?sslmode=require"));
     }
 
     // The real xdg-open in a desktop of its own (as tests/e2e/e2e.sh makes one): with no
