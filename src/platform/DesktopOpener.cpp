@@ -21,117 +21,102 @@ const QString opener = QStringLiteral("open");
 const QString opener = QStringLiteral("xdg-open");
 #endif
 
-// Helpers (the opener, the default-handler query) still running once they were no longer
-// waited for. Kept until they end, since destroying a QProcess kills it; never destroyed
-// itself, so that what it holds at exit stays reachable and leak checkers do not count it.
+// Helpers (the opener, the default-handler query) still running. Kept until they end, since
+// destroying a QProcess kills it; never destroyed itself, so that what it holds at exit stays
+// reachable and leak checkers do not count it.
 QList<QProcess *> &runningHelpers = *new QList<QProcess *>();
 
-QProcess *newHelper(const QString &program, const QStringList &arguments)
+// How a helper ended for the one waiting on it: its exit status (-1 when it crashed), or none
+// when it could not start; `running` when it still ran after the wait, and was left so.
+struct Ending {
+    std::optional<int> exitStatus = {};
+    bool running = false;
+};
+
+// Runs `program` in a session of its own, without our controlling terminal (xdg-open would
+// otherwise run a handler that asks for a terminal, such as psql's, right there, on the null
+// device; and a Ctrl-C meant for iamlink-cli reaches neither), with our environment less every
+// AWS_ variable (nothing that opens a URL needs keys) plus `extra`. `ended` gets the first of
+// its start failure, its exit or the end of the wait, and what it wrote to standard output.
+void run(const QString &program,
+    const QStringList &arguments,
+    const QList<std::pair<QString, QString>> &extra,
+    int waitMs,
+    std::function<void(const Ending &, const QByteArray &output)> ended)
 {
     auto *process = new QProcess();
     process->setProgram(program);
     process->setArguments(arguments);
-    // No AWS key, token or setting: nothing that opens a URL needs them.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const QString &name : environment.keys()) {
         if (name.startsWith(u"AWS_"))
             environment.remove(name);
     }
+    for (const auto &[name, value] : extra)
+        environment.insert(name, value);
     process->setProcessEnvironment(environment);
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
 #if defined(Q_OS_UNIX)
-    // A session of its own, without our controlling terminal: xdg-open would otherwise run a
-    // handler that asks for a terminal (such as psql's) right there, on the null device; and
-    // a Ctrl-C meant for iamlink-cli reaches neither.
     process->setChildProcessModifier([] { ::setsid(); });
 #endif
     runningHelpers.append(process);
-    return process;
-}
 
-void release(QProcess *process)
-{
-    runningHelpers.removeOne(process);
-    process->deleteLater();
+    auto answer = std::make_shared<decltype(ended)>(std::move(ended));
+    const auto end = [answer, process](const Ending &ending) {
+        if (auto done = std::exchange(*answer, nullptr))
+            done(ending, ending.running ? QByteArray() : process->readAllStandardOutput());
+        if (!ending.running) {
+            runningHelpers.removeOne(process);
+            process->deleteLater();
+        }
+    };
+    QObject::connect(
+        process, &QProcess::errorOccurred, process, [end](QProcess::ProcessError error) {
+            if (error == QProcess::FailedToStart)
+                end({});
+        });
+    QObject::connect(
+        process, &QProcess::finished, process, [end](int exitCode, QProcess::ExitStatus status) {
+            end({ status == QProcess::NormalExit ? exitCode : -1 });
+        });
+    QTimer::singleShot(waitMs, process, [end] { end({ .running = true }); });
+    process->start(QIODevice::ReadOnly);
 }
 
 void launch(const QUrl &url,
-    const std::optional<QByteArray> &password,
+    const QList<std::pair<QString, QString>> &extra,
     DesktopServices::OpenAnswer answered)
 {
-    QProcess *process = newHelper(opener, { QString::fromUtf8(url.toEncoded()) });
-    // xdg-open repeats a URL that it cannot open, password included.
-    process->setStandardOutputFile(QProcess::nullDevice());
-    if (password) {
-        QProcessEnvironment environment = process->processEnvironment();
-        environment.insert(QStringLiteral("PGPASSWORD"), QString::fromUtf8(*password));
-        process->setProcessEnvironment(environment);
-    }
-
-    // Exactly one answer: the first of a start failure, the exit or the timer.
-    auto answer = std::make_shared<DesktopServices::OpenAnswer>(std::move(answered));
-    const auto reply = [answer](const std::optional<QString> &problem) {
-        if (auto done = std::exchange(*answer, nullptr))
-            done(problem);
-    };
-    QObject::connect(
-        process, &QProcess::errorOccurred, process, [reply, process](QProcess::ProcessError error) {
-            if (error != QProcess::FailedToStart)
-                return;
-            reply(opener + QStringLiteral(", the desktop's URL opener, could not be started"));
-            release(process);
-        });
-    QObject::connect(process, &QProcess::finished, process,
-        [reply, process](int exitCode, QProcess::ExitStatus status) {
-            if (status == QProcess::NormalExit && exitCode == 0)
-                reply(std::nullopt);
+    // xdg-open repeats a URL that it cannot open, password included: what it writes is read,
+    // never shown.
+    run(opener, { QString::fromUtf8(url.toEncoded()) }, extra, DesktopOpener::answerTimeMs,
+        [answered = std::move(answered)](const Ending &ending, const QByteArray &) {
+            if (ending.running || ending.exitStatus == 0)
+                answered(std::nullopt);
+            else if (!ending.exitStatus)
+                answered(
+                    opener + QStringLiteral(", the desktop's URL opener, could not be started"));
             else
-                reply(opener
+                answered(opener
                     + QStringLiteral(" found no application for it (exit status %1)")
-                          .arg(status == QProcess::NormalExit ? exitCode : -1));
-            release(process);
+                          .arg(*ending.exitStatus));
         });
-    QTimer::singleShot(DesktopOpener::answerTimeMs, process, [reply] { reply(std::nullopt); });
-    process->start();
 }
 
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
 const QString shippedHandler = QStringLiteral("io.github.iamlink.iamlink-psql.desktop");
-// xdg-mime answers in some tens of milliseconds; one that has not answered by this is taken as a
-// no.
-constexpr int handlerQueryTimeMs = 3000;
 
 // Whether the desktop entry that xdg-open's own lookup (xdg-mime) finds for the scheme is the
-// handler that comes with iamlink. Any failure is a no.
+// handler that comes with iamlink. Any failure, or no answer within 3 s, is a no.
 void askIfShippedHandler(const QString &scheme, std::function<void(bool)> answered)
 {
-    QProcess *query = newHelper(QStringLiteral("xdg-mime"),
+    run(QStringLiteral("xdg-mime"),
         { QStringLiteral("query"), QStringLiteral("default"),
-            QStringLiteral("x-scheme-handler/") + scheme });
-    auto answer = std::make_shared<std::function<void(bool)>>(std::move(answered));
-    const auto reply = [answer](bool ours) {
-        if (auto done = std::exchange(*answer, nullptr))
-            done(ours);
-    };
-    QObject::connect(
-        query, &QProcess::errorOccurred, query, [reply, query](QProcess::ProcessError error) {
-            if (error != QProcess::FailedToStart)
-                return;
-            reply(false);
-            release(query);
+            QStringLiteral("x-scheme-handler/") + scheme },
+        {}, 3000, [answered = std::move(answered)](const Ending &ending, const QByteArray &output) {
+            answered(ending.exitStatus == 0 && output.trimmed() == shippedHandler.toUtf8());
         });
-    QObject::connect(query, &QProcess::finished, query,
-        [reply, query](int exitCode, QProcess::ExitStatus status) {
-            reply(status == QProcess::NormalExit && exitCode == 0
-                && query->readAllStandardOutput().trimmed() == shippedHandler.toUtf8());
-            release(query);
-        });
-    QTimer::singleShot(handlerQueryTimeMs, query, [reply, query] {
-        reply(false);
-        query->kill();
-    });
-    query->start(QIODevice::ReadOnly);
 }
 #endif
 
@@ -151,13 +136,14 @@ void DesktopOpener::open(const QUrl &url, DesktopServices::OpenAnswer answered)
         && !password.contains('\0') && QString::fromUtf8(password).toUtf8() == password) {
         askIfShippedHandler(scheme, [url, password, answered = std::move(answered)](bool ours) {
             if (!ours)
-                return launch(url, std::nullopt, answered);
+                return launch(url, {}, answered);
             QUrl withoutPassword = url;
             withoutPassword.setPassword({});
-            launch(withoutPassword, password, answered);
+            launch(withoutPassword,
+                { { QStringLiteral("PGPASSWORD"), QString::fromUtf8(password) } }, answered);
         });
         return;
     }
 #endif
-    launch(url, std::nullopt, std::move(answered));
+    launch(url, {}, std::move(answered));
 }
