@@ -37,11 +37,13 @@ struct Ending {
 // otherwise run a handler that asks for a terminal, such as psql's, right there, on the null
 // device; and a Ctrl-C meant for iamlink-cli reaches neither), with our environment less every
 // AWS_ variable (nothing that opens a URL needs keys) plus `extra`. `ended` gets the first of
-// its start failure, its exit or the end of the wait, and what it wrote to standard output.
+// its start failure, its exit or the end of the wait, and, if `readOutput`, what it wrote to
+// standard output; else that goes to the null device, as all its other streams.
 void run(const QString &program,
     const QStringList &arguments,
     const QList<std::pair<QString, QString>> &extra,
     int waitMs,
+    bool readOutput,
     std::function<void(const Ending &, const QByteArray &output)> ended)
 {
     auto *process = new QProcess();
@@ -57,15 +59,18 @@ void run(const QString &program,
     process->setProcessEnvironment(environment);
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
+    if (!readOutput)
+        process->setStandardOutputFile(QProcess::nullDevice());
 #if defined(Q_OS_UNIX)
     process->setChildProcessModifier([] { ::setsid(); });
 #endif
     runningHelpers.append(process);
 
     auto answer = std::make_shared<decltype(ended)>(std::move(ended));
-    const auto end = [answer, process](const Ending &ending) {
+    const auto end = [answer, process, readOutput](const Ending &ending) {
         if (auto done = std::exchange(*answer, nullptr))
-            done(ending, ending.running ? QByteArray() : process->readAllStandardOutput());
+            done(ending,
+                readOutput && !ending.running ? process->readAllStandardOutput() : QByteArray());
         if (!ending.running) {
             runningHelpers.removeOne(process);
             process->deleteLater();
@@ -88,9 +93,8 @@ void launch(const QUrl &url,
     const QList<std::pair<QString, QString>> &extra,
     DesktopServices::OpenAnswer answered)
 {
-    // xdg-open repeats a URL that it cannot open, password included: what it writes is read,
-    // never shown.
-    run(opener, { QString::fromUtf8(url.toEncoded()) }, extra, DesktopOpener::answerTimeMs,
+    // xdg-open repeats a URL that it cannot open, password included.
+    run(opener, { QString::fromUtf8(url.toEncoded()) }, extra, DesktopOpener::answerTimeMs, false,
         [answered = std::move(answered)](const Ending &ending, const QByteArray &) {
             if (ending.running || ending.exitStatus == 0)
                 answered(std::nullopt);
@@ -114,7 +118,8 @@ void askIfShippedHandler(const QString &scheme, std::function<void(bool)> answer
     run(QStringLiteral("xdg-mime"),
         { QStringLiteral("query"), QStringLiteral("default"),
             QStringLiteral("x-scheme-handler/") + scheme },
-        {}, 3000, [answered = std::move(answered)](const Ending &ending, const QByteArray &output) {
+        {}, 3000, true,
+        [answered = std::move(answered)](const Ending &ending, const QByteArray &output) {
             answered(ending.exitStatus == 0 && output.trimmed() == shippedHandler.toUtf8());
         });
 }
