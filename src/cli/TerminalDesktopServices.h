@@ -2,6 +2,8 @@
 
 #include "DesktopServices.h"
 
+#include <QStringList>
+
 #include <cstdio>
 
 // The desktop services of the command line: a finished URL is written to standard output or
@@ -16,8 +18,11 @@ public:
         Desktop // hand the URL to the desktop's opener
     };
 
-    explicit TerminalDesktopServices(
-        OpenMode mode, std::FILE *out = stdout, std::FILE *err = stderr);
+    // `allowedHosts`: hosts the user allowed beforehand (--allow-host), in any letter case.
+    explicit TerminalDesktopServices(OpenMode mode,
+        QStringList allowedHosts = {},
+        std::FILE *out = stdout,
+        std::FILE *err = stderr);
 
     void openURL(const QUrl &url, OpenAnswer answered) override;
     void showAlertSheet(const QString &messageText, const QString &informativeText) override;
@@ -25,6 +30,9 @@ public:
     // On /dev/tty, so that it works while standard input and output are redirected; absent
     // when the process has no terminal.
     void askForText(const QString &prompt, TextAnswer answered) override;
+    // Yes for an allowed host; else asked on /dev/tty, no by default, and without a terminal
+    // or on no the alert "Untrusted host".
+    void confirmHost(const HostQuestion &question, ConfirmAnswer answered) override;
 
     void beginBrowserSignIn(const QString &instructions,
         const QUrl &url,
@@ -38,6 +46,7 @@ public:
 
 private:
     OpenMode m_mode;
+    QStringList m_allowedHosts;
     std::FILE *m_out;
     std::FILE *m_err;
     int m_exitStatus = 0;

@@ -12,7 +12,7 @@
 
 namespace {
 
-const char usageLine[] = "Usage: iamlink-cli [--print] [URL]\n";
+const char usageLine[] = "Usage: iamlink-cli [--print] [--allow-host HOST]... [URL]\n";
 
 int usageError(const QString &reason)
 {
@@ -68,6 +68,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption printOption(QStringLiteral("print"),
         QStringLiteral("Write the URL to standard output instead of opening it."));
     parser.addOption(printOption);
+    const QCommandLineOption allowHostOption(QStringLiteral("allow-host"),
+        QStringLiteral("Let the password go to HOST without asking, although it is not AWS's own "
+                       "name for the cluster (a domain name, load balancer or tunnel of yours). "
+                       "Repeatable."),
+        QStringLiteral("HOST"));
+    parser.addOption(allowHostOption);
     const QCommandLineOption noBrowserOption(QStringLiteral("no-browser"),
         QStringLiteral("Sign-ins in a browser (IAM Identity Center, SAML): write the page to "
                        "open instead of opening it."));
@@ -92,7 +98,8 @@ int main(int argc, char *argv[])
 
     TerminalDesktopServices desktop(parser.isSet(printOption)
             ? TerminalDesktopServices::OpenMode::Print
-            : TerminalDesktopServices::OpenMode::Desktop);
+            : TerminalDesktopServices::OpenMode::Desktop,
+        parser.values(allowHostOption));
     desktop.setOpensBrowser(!parser.isSet(noBrowserOption));
     ConnectFlow flow(desktop);
     InterruptNotifier interrupts;

@@ -3,6 +3,7 @@
 #include "AWSRequest.h"
 #include "DesktopServices.h"
 #include "DisplayedText.h"
+#include "PastedText.h"
 #include "RedshiftCredentialsRequest.h"
 #include "RedshiftDescribeClustersRequest.h"
 #include "RedshiftServerlessCredentialsRequest.h"
@@ -28,12 +29,17 @@ CredentialsResult cancellation()
                  TransportError::Kind::Cancelled, QStringLiteral("The request was cancelled.") } };
 }
 
-// The value of the last item named `name`, absent when that item has none.
-std::optional<QString> lastValue(const URLQueryItems &items, const QString &name)
+// The settings of the identity-provider plugin that the URL names, or why it cannot sign in.
+std::variant<SAMLCredentialsSource::Settings, Alert> pluginSettings(
+    const RedshiftIAMURL &url, const QString &region)
 {
-    const auto item = std::find_if(items.crbegin(), items.crend(),
-        [&name](const URLQueryItem &candidate) { return candidate.name == name; });
-    return item == items.crend() ? std::nullopt : item->value;
+    // The JDBC driver's plugins are named by their Java class.
+    if (!url.pluginName->endsWith(u"BrowserSamlCredentialsProvider"))
+        return Alert { QStringLiteral("Unsupported plugin_name"),
+            QStringLiteral("iamlink signs in with BrowserSamlCredentialsProvider only, not %1.")
+                .arg(displayedText(*url.pluginName)) };
+    return SAMLCredentialsSource::settings(
+        url.loginURL, url.listenPort, url.idpResponseTimeout, url.preferredRole, region);
 }
 
 } // namespace
@@ -80,9 +86,9 @@ void ConnectFlow::openURLString(const QString &text)
     // StrictMode rejects what may not stand in a URL (ASCII blanks, stray "%") instead of
     // escaping it: the text is opened as typed or not at all.
     const QUrl url(rest, QUrl::StrictMode);
-    if (!url.isValid() || containsBlank(rest)) {
+    if (!url.isValid() || PastedText::containsBlank(rest)) {
         showAlertSheet({ QStringLiteral("Malformed URL"),
-            displayedURLText(rest) + QStringLiteral(" is not a valid URL") });
+            PastedText::displayedURL(rest) + QStringLiteral(" is not a valid URL") });
         return;
     }
     // A relative reference such as a bare word would be taken for a local file by the
@@ -112,15 +118,44 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
         return;
     }
     if (url.pluginName) {
-        signInWithPlugin(url, std::get<QString>(region));
-        return;
+        if (const auto settings = pluginSettings(url, std::get<QString>(region));
+            const Alert *alert = std::get_if<Alert>(&settings)) {
+            showAlertSheet(*alert);
+            return;
+        }
     }
     m_cancelled = false;
     setBusy(true);
-    const QPointer<ConnectFlow> self(this);
+    if (url.hasKeys() || url.isTrustedHost()) {
+        resolveKeys(resolver, url, std::get<QString>(region));
+        return;
+    }
+    // The user's own keys would buy a password for a host that anyone could have written.
+    m_confirming = true;
+    m_desktop.confirmHost(
+        { url.connectionURL.host(), url.target(),
+            url.workgroupName ? QString()
+                              : url.parameter(QStringLiteral("DbUser")).value_or(QString()) },
+        [self = QPointer(this), resolver, url, region = std::get<QString>(region)](
+            bool confirmed) mutable {
+            if (!self || !std::exchange(self->m_confirming, false))
+                return;
+            if (confirmed)
+                return self->resolveKeys(resolver, url, region);
+            self->setBusy(false);
+            Q_EMIT self->finished();
+        });
+}
+
+void ConnectFlow::resolveKeys(
+    CredentialsResolver &resolver, const RedshiftIAMURL &url, const QString &region)
+{
+    if (url.pluginName) {
+        signInWithPlugin(url, region);
+        return;
+    }
     lastTask = resolver.resolve(m_send, m_desktop, this,
-        [self, url, region = std::get<QString>(region)](
-            const CredentialsResolver::Resolution &resolved) {
+        [self = QPointer(this), url, region](const CredentialsResolver::Resolution &resolved) {
             if (self)
                 self->requestCredentials(url, region, resolved);
         });
@@ -128,23 +163,8 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
 
 void ConnectFlow::signInWithPlugin(const RedshiftIAMURL &url, const QString &region)
 {
-    // The JDBC driver's plugins are named by their Java class.
-    if (!url.pluginName->endsWith(u"BrowserSamlCredentialsProvider")) {
-        showAlertSheet({ QStringLiteral("Unsupported plugin_name"),
-            QStringLiteral("iamlink signs in with BrowserSamlCredentialsProvider only, not %1.")
-                .arg(displayedText(*url.pluginName)) });
-        return;
-    }
-    auto settings = SAMLCredentialsSource::settings(
-        url.loginURL, url.listenPort, url.idpResponseTimeout, url.preferredRole, region);
-    if (const Alert *alert = std::get_if<Alert>(&settings)) {
-        showAlertSheet(*alert);
-        return;
-    }
-    m_cancelled = false;
-    setBusy(true);
     auto *source = new SAMLCredentialsSource(
-        m_send, m_desktop, std::get<SAMLCredentialsSource::Settings>(std::move(settings)));
+        m_send, m_desktop, std::get<SAMLCredentialsSource::Settings>(pluginSettings(url, region)));
     source->setParent(this);
     lastTask = source;
     source->fetch(
@@ -196,8 +216,7 @@ void ConnectFlow::requestServerlessCredentials(
 {
     // The database user follows from the keys: DbUser, AutoCreate and DbGroups are not sent.
     RedshiftServerlessCredentialsRequest::Parameters parameters { *url.workgroupName,
-        lastValue(url.parameters, QStringLiteral("DbName")),
-        lastValue(url.parameters, QStringLiteral("DurationSeconds")) };
+        url.parameter(QStringLiteral("DbName")), url.parameter(QStringLiteral("DurationSeconds")) };
     const QString database = url.connectionURL.path(QUrl::FullyDecoded).section(u'/', 1, 1);
     if (!parameters.dbName && !database.isEmpty())
         parameters.dbName = database;
@@ -212,7 +231,7 @@ void ConnectFlow::describeCluster(
     const RedshiftIAMURL &url, const AWSCredentials &credentials, const QString &region)
 {
     call<ClusterEndpointResult>(RedshiftDescribeClustersRequest::request(credentials, region,
-                                    lastValue(url.parameters, QStringLiteral("ClusterIdentifier"))),
+                                    url.parameter(QStringLiteral("ClusterIdentifier"))),
         &RedshiftDescribeClustersRequest::result,
         [this, url, credentials, region](const ClusterEndpointResult &result) {
             describedCluster(result, url, credentials, region);
@@ -246,8 +265,8 @@ void ConnectFlow::describedCluster(const ClusterEndpointResult &result,
         showAlertSheet({ QStringLiteral("The cluster has no endpoint yet"),
             QStringLiteral("The cluster %1 (status: %2) cannot be reached yet. Connect once it "
                            "is available.")
-                .arg(displayedText(lastValue(url.parameters, QStringLiteral("ClusterIdentifier"))
-                                       .value_or(QString())),
+                .arg(displayedText(
+                         url.parameter(QStringLiteral("ClusterIdentifier")).value_or(QString())),
                     displayedText(*result.clusterStatus)) });
         return;
     }
@@ -312,6 +331,11 @@ void ConnectFlow::cancel()
     m_cancelled = true;
     if (lastTask)
         lastTask->cancel();
+    // The question may stay open: its answer is then ignored.
+    if (std::exchange(m_confirming, false)) {
+        setBusy(false);
+        showAlertSheet(AWSRequest::failureAlert(cancellation().transportError, std::nullopt));
+    }
 }
 
 void ConnectFlow::setBusy(bool busy)

@@ -36,8 +36,11 @@ std::variant<SAMLCredentialsSource::Settings, Alert> SAMLCredentialsSource::sett
         || settings.loginURL.host().isEmpty())
         return Alert { QStringLiteral("Unsafe login_url"),
             QStringLiteral("iamlink opens only an https page for the SAML sign-in, and the "
-                           "login_url is not one: %1")
-                .arg(displayedURLText(*loginURL)) };
+                           "login_url is not one (%1).")
+                .arg(settings.loginURL.isValid() && !settings.loginURL.scheme().isEmpty()
+                        ? QStringLiteral("its scheme is ")
+                            + displayedText(settings.loginURL.scheme())
+                        : QStringLiteral("it is no URL")) };
     if (listenPort) {
         const auto port = number(*listenPort, 1, 65535);
         if (!port)

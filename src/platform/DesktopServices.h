@@ -35,6 +35,18 @@ public:
     // `answered` runs once, on the main thread (possibly before askForText returns).
     virtual void askForText(const QString &prompt, TextAnswer answered) = 0;
 
+    // What the user confirms before a password got with their own AWS keys goes to a host
+    // that is not AWS's own name of the cluster or workgroup.
+    struct HostQuestion {
+        QString host;
+        QString target; // the cluster or workgroup
+        QString dbUser; // empty when AWS takes it from the keys
+    };
+    using ConfirmAnswer = std::function<void(bool confirmed)>;
+    // Asks whether to connect, the safe answer being no, without blocking the event loop;
+    // `answered` runs once, on the main thread (possibly before confirmHost returns). A front
+    // end that cannot ask says why itself.
+    virtual void confirmHost(const HostQuestion &question, ConfirmAnswer answered) = 0;
     // The index of the choice the user made; absent when they declined or nobody can be asked.
     using ChoiceAnswer = std::function<void(const std::optional<qsizetype> &index)>;
 

@@ -31,19 +31,23 @@ private Q_SLOTS:
         const RecordingOpener opener(row[u"opener"].toString(u"exit 0\n"_s).toUtf8());
         // The child inherits this process's environment, and with it the endpoint and PATH. The
         // server answers on this thread, so the process is awaited with the event loop running.
-        // A row that interrupts does so once the silent service has the request.
-        const bool interrupt = row[u"interrupt"].toBool();
+        // A row that interrupts (with SIGINT, SIGTERM or SIGHUP) does so once the silent service
+        // has the request.
+        const QString interrupt = row[u"interrupt"].toString();
         const qsizetype requests = m_server.requests().size();
-        if (interrupt)
+        if (!interrupt.isEmpty())
             m_server.setReply({ .neverAnswer = true });
         QProcess process;
         process.start(QStringLiteral(IAMLINK_CLI_PATH), row[u"args"].toVariant().toStringList());
         QVERIFY(process.waitForStarted());
         process.write(row[u"input"].toString().toUtf8());
         process.closeWriteChannel();
-        if (interrupt) {
+        if (!interrupt.isEmpty()) {
             QTRY_COMPARE(m_server.requests().size(), requests + 1);
-            QCOMPARE(::kill(pid_t(process.processId()), SIGINT), 0);
+            const int signal = interrupt == u"TERM" ? SIGTERM
+                : interrupt == u"HUP"               ? SIGHUP
+                                                    : SIGINT;
+            QCOMPARE(::kill(pid_t(process.processId()), signal), 0);
         }
         QTRY_COMPARE_WITH_TIMEOUT(process.state(), QProcess::NotRunning, 20000);
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);

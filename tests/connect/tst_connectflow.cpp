@@ -76,7 +76,12 @@ private Q_SLOTS:
     void shouldConnect()
     {
         QFETCH(QJsonObject, row);
+        const bool ownKeys = row[u"ownKeys"].toBool();
+        const ScopedEnv keys(
+            { { "AWS_ACCESS_KEY_ID", ownKeys ? std::optional("EK") : std::nullopt },
+                { "AWS_SECRET_ACCESS_KEY", ownKeys ? std::optional("ES") : std::nullopt } });
         RecordingDesktopServices desktop;
+        desktop.hostConfirmed = row[u"confirm"].toBool();
         // A SAML sign-in's browser: at "@port" it posts the case's "saml" base64-encoded as
         // SAMLResponse, or its "form" as it is, after a GET when the case says "get". The pages
         // it gets back are the case's "pages". "@taken" is a port in use.

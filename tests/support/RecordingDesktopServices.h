@@ -6,9 +6,10 @@
 
 // Records what the connect flow asks of the desktop, in order, as short texts:
 // "open <url as sent>", "alert <message>|<informative>", "busy on", "busy off", "ask <prompt>",
-// "sign-in <instructions>|<url>[ now]", "sign-in end", "choose <prompt>|<choice>|<choice>…".
-// An opened URL is answered at once with `openProblem`, a question with `textAnswer`, a choice
-// with `choiceAnswer`; a sign-in's page goes to `browser`, if set, and its cancel is kept.
+// "confirm <host>|<cluster or workgroup>|<database user>", "sign-in <instructions>|<url>[ now]",
+// "sign-in end", "choose <prompt>|<choice>|<choice>…". An opened URL is answered at once with
+// `openProblem`, a question with `textAnswer`, a host with `hostConfirmed`, a choice with
+// `choiceAnswer`; a sign-in's page goes to `browser`, if set, and its cancel is kept.
 class RecordingDesktopServices : public DesktopServices {
 public:
     void openURL(const QUrl &url, OpenAnswer answered) override
@@ -50,10 +51,18 @@ public:
         answered(choiceAnswer);
     }
 
+    void confirmHost(const HostQuestion &question, ConfirmAnswer answered) override
+    {
+        events.append(QStringLiteral("confirm ") + question.host + u'|' + question.target + u'|'
+            + question.dbUser);
+        answered(hostConfirmed);
+    }
+
     QStringList events;
+    std::optional<QString> openProblem;
+    std::optional<QString> textAnswer;
+    bool hostConfirmed = false;
     std::optional<qsizetype> choiceAnswer;
     std::function<void(const QUrl &)> browser;
     std::function<void()> cancelSignIn;
-    std::optional<QString> openProblem;
-    std::optional<QString> textAnswer;
 };
