@@ -85,6 +85,22 @@ exec 3< <(E2E_PG_PORT=$port E2E_DB_PASSWORD=$password exec /usr/bin/python3 "$he
 echo $! >stand-in.pid
 read -r -t 10 stand_in_port <&3 || { show stand-in.err; fail "the AWS stand-in did not start (python3-botocore?)"; }
 export AWS_ENDPOINT_URL=http://127.0.0.1:$stand_in_port PGHOSTADDR=127.0.0.1
+# The browser of the sign-in lines (PATH=$BROWSER_PATH): an xdg-open that visits the page at the
+# stand-in (an identity provider's https page too) and posts on the form it may answer with, and
+# no AWS CLI. $LISTEN: a free port for the SAML answer.
+mkdir browser
+cat >browser/xdg-open <<BROWSER
+#!/usr/bin/python3
+import json, sys, urllib.parse as parse, urllib.request as request
+url = parse.urlsplit(sys.argv[1])
+page = request.urlopen(f"$AWS_ENDPOINT_URL{url.path}?{url.query}").read()
+if url.path == "/idp":
+    form = json.loads(page)
+    request.urlopen(form.pop("action"), parse.urlencode(form).encode()).read()
+BROWSER
+printf '#!/bin/sh\necho "aws: not installed" >&2\nexit 127\n' >browser/aws
+chmod +x browser/*
+listen=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 
 # A desktop of our own: no desktop environment is detected, so xdg-open takes its generic path,
 # which looks handlers up under $HOME only, and only when a display is set: DISPLAY names one
@@ -131,7 +147,7 @@ chmod +x process
 skipped=()
 while read -r line <&4; do
     [[ -n $line && $line != \#* ]] || continue
-    line=${line//'$PORT'/$port}
+    line=${line//'$PORT'/$port} line=${line//'$LISTEN'/$listen} line=${line//'$BROWSER_PATH'/$tmp/browser:$PATH}
     IFS='|' read -r name keys run url log expect <<<"${line// | /|}"
     read -r how words <<<"$run"
     env=() args=() # NAME=value words set the environment, --words are iamlink-cli's options
@@ -170,5 +186,14 @@ while read -r line <&4; do
     [ -z "$text" ] || grep -qsF -- "$text" out err screen || { show out; show err; show screen; fail "$name: nothing shows: $text"; }
     ! grep -qsF -e SECRET -e "$password" out err screen || fail "$name: a secret was shown"
 done 4<"$here/cases.txt"
+# The token that iamlink cached for sso-login, read by python3-botocore's and the AWS CLI's own
+# token provider (through a proxy nowhere, so that nothing leaves the machine should one renew it).
+for tool in botocore awscli.botocore; do
+    [ -d "/usr/lib/python3/dist-packages/${tool//.//}" ] || { skipped+=("$tool reads the cache"); continue; }
+    HTTPS_PROXY=http://127.0.0.1:9 /usr/bin/python3 -c 'import importlib, sys
+tokens, session = (importlib.import_module(sys.argv[1] + name) for name in (".tokens", ".session"))
+print(tokens.SSOTokenProvider(session.Session(profile="sso-login")).load_token().get_frozen_token().token)' \
+        "$tool" >token 2>err && [ "$(<token)" = sso-token ] || { show err; fail "$tool does not read the token that iamlink cached"; }
+done
 [ ${#skipped[@]} = 0 ] || { printf 'SKIP: %s\n' "${skipped[@]}" >&2; exit 77; }
 echo "PASS: every line of cases.txt"
