@@ -112,6 +112,7 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
     }
     m_cancelled = false;
     setBusy(true);
+    m_desktop.showStatus(QStringLiteral("Finding AWS keys…"));
     const QPointer<ConnectFlow> self(this);
     lastTask = resolver.resolve(m_send, m_desktop, this,
         [self, url, region = std::get<QString>(region)](
@@ -135,6 +136,7 @@ void ConnectFlow::requestCredentials(const RedshiftIAMURL &url,
         return;
     }
     const AWSCredentials &credentials = std::get<AWSCredentials>(resolved);
+    m_desktop.showStatus(QStringLiteral("Asking AWS for credentials…"));
     if (url.workgroupName)
         requestServerlessCredentials(url, credentials, region);
     else if (url.describeCluster)
@@ -231,7 +233,9 @@ void ConnectFlow::completeConnection(CredentialsResult result, QUrl connectionUR
         connectionURL.setUserName(present(*result.dbUser), QUrl::DecodedMode);
         connectionURL.setPassword(present(*result.dbPassword), QUrl::DecodedMode);
         if (connectionURL.isValid()) {
-            open(connectionURL);
+            m_desktop.showStatus(QStringLiteral("Opening…"));
+            m_desktop.openConnectionURL(
+                connectionURL, result.expiration, openAnswer(connectionURL.scheme()));
             return;
         }
     }
@@ -240,8 +244,13 @@ void ConnectFlow::completeConnection(CredentialsResult result, QUrl connectionUR
 
 void ConnectFlow::open(const QUrl &url)
 {
-    const QPointer<ConnectFlow> self(this);
-    m_desktop.openURL(url, [self, scheme = url.scheme()](const std::optional<QString> &problem) {
+    m_desktop.showStatus(QStringLiteral("Opening…"));
+    m_desktop.openURL(url, openAnswer(url.scheme()));
+}
+
+DesktopServices::OpenAnswer ConnectFlow::openAnswer(const QString &scheme)
+{
+    return [self = QPointer(this), scheme](const std::optional<QString> &problem) {
         if (!self)
             return;
         if (!problem) {
@@ -258,7 +267,7 @@ void ConnectFlow::open(const QUrl &url)
                                              "to get the URL instead.")
                             : QStringLiteral("Install an application that handles %1: URLs.")
                                   .arg(scheme)) });
-    });
+    };
 }
 
 void ConnectFlow::showAlertSheet(const Alert &alert)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QUrl>
 
@@ -33,4 +34,17 @@ public:
     // Asks the user for a short text, such as an MFA code, without blocking the event loop;
     // `answered` runs once, on the main thread (possibly before askForText returns).
     virtual void askForText(const QString &prompt, TextAnswer answered) = 0;
+
+    // What the connect is waiting for, one short sentence ("Asking AWS for credentials…") for
+    // a status line, until the next one or the connect's end.
+    virtual void showStatus(const QString &text) { Q_UNUSED(text) }
+    // Hands on the connection URL made with temporary credentials, whose password stops
+    // working at `expiration` (when the service said): opened as any URL unless a front end
+    // does more with it.
+    virtual void openConnectionURL(
+        const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered)
+    {
+        Q_UNUSED(expiration)
+        openURL(url, std::move(answered));
+    }
 };

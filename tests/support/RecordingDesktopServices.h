@@ -5,7 +5,9 @@
 #include <QStringList>
 
 // Records what the connect flow asks of the desktop, in order, as short texts:
-// "open <url as sent>", "alert <message>|<informative>", "busy on", "busy off", "ask <prompt>".
+// "open <url as sent>" (then " expires <ISO 8601>" for a connection URL whose expiration is
+// known), "alert <message>|<informative>", "busy on", "busy off", "ask <prompt>",
+// "status <text>".
 // An opened URL is answered at once with `openProblem`, a question with `textAnswer`.
 class RecordingDesktopServices : public DesktopServices {
 public:
@@ -27,6 +29,19 @@ public:
     {
         events.append(QStringLiteral("ask ") + prompt);
         answered(textAnswer);
+    }
+
+    void showStatus(const QString &text) override
+    {
+        events.append(QStringLiteral("status ") + text);
+    }
+    void openConnectionURL(
+        const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered) override
+    {
+        events.append(QStringLiteral("open ") + QString::fromUtf8(url.toEncoded())
+            + (expiration ? QStringLiteral(" expires ") + expiration->toUTC().toString(Qt::ISODate)
+                          : QString()));
+        answered(openProblem);
     }
 
     QStringList events;
