@@ -2,16 +2,24 @@
 
 #include "DesktopServices.h"
 
+#include <QStringList>
+
+#include <csignal>
 #include <cstdio>
 
-// The desktop services of the command line: a finished URL is written to standard output or
-// handed to the desktop's opener, an alert goes to standard error and sets the exit status,
-// a question is asked on the controlling terminal, and the busy state has nothing to show.
+// The desktop services of the command line: a finished URL is written to standard output,
+// handed to the desktop's opener, or turned into libpq's environment variables (written for a
+// shell or as JSON, or given to a command that iamlink-cli becomes); an alert goes to standard
+// error and sets the exit status, a question is asked on the controlling terminal, and the
+// busy state has nothing to show.
 class TerminalDesktopServices : public DesktopServices {
 public:
     enum class OpenMode {
         Print, // write the URL and a line break to standard output
-        Desktop // hand the URL to the desktop's opener
+        Desktop, // hand the URL to the desktop's opener
+        Command, // run the command (setCommand) with the connection in its environment
+        Environment, // write the connection as export lines for a POSIX shell
+        JSON // write the connection as one JSON object
     };
 
     explicit TerminalDesktopServices(
@@ -23,13 +31,40 @@ public:
     // On /dev/tty, so that it works while standard input and output are redirected; absent
     // when the process has no terminal.
     void askForText(const QString &prompt, TextAnswer answered) override;
+    // On standard error, one line each, when verbose.
+    void showStatus(const QString &text) override;
+    void openConnectionURL(
+        const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered) override;
 
-    // 0 until an alert was shown, then 1.
+    void setVerbose(bool verbose) { m_verbose = verbose; }
+    // The program (searched in PATH) and its arguments, for OpenMode::Command.
+    void setCommand(const QStringList &command) { m_command = command; }
+
+    // 0 until an alert was shown, then 1; 126 or 127 when the command could not be run.
     int exitStatus() const { return m_exitStatus; }
+    // Once the connect has ended: in the modes that need a connection, one that never came
+    // (a bare word) is a failure too. Returns the exit status.
+    int finish();
 
 private:
+    // Hands the URL on as the mode says; `expiration` is told once it is handed on.
+    void handOff(const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered);
+    void writeConnection(const QUrl &url, const std::optional<QDateTime> &expiration);
+    void runCommand();
+    // The alert of the modes that need a connection, for `what` came instead.
+    void notAConnection(const QString &what);
+    // On standard error: a line, one prefixed with the program's name.
+    void writeLine(const QString &text);
+    void writeError(const QString &text);
+    void tellExpiration(const std::optional<QDateTime> &expiration);
+
     OpenMode m_mode;
     std::FILE *m_out;
     std::FILE *m_err;
+    bool m_verbose = false;
+    bool m_handedOff = false;
+    QStringList m_command;
     int m_exitStatus = 0;
+    // SIGPIPE as it was given to us: the network code ignores it, the command must not.
+    struct sigaction m_pipeAction = {};
 };

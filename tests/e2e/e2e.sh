@@ -137,7 +137,7 @@ while read -r line <&4; do
     if [ "$status" = 0 ] && [ "$how" = open ]; then
         # xdg-open runs the handler detached, so it may finish after iamlink-cli has exited.
         for ((i = 0; i < 100; i++)); do [ -s closed ] && break; sleep 0.1; done
-        [ ! -s out ] && [ "$(cat closed 2>/dev/null)" = 0 ] || { show screen; fail "$name: no login through the handler"; }
+        [ -z "$(grep -v "The password expires at" out)" ] && [ "$(cat closed 2>/dev/null)" = 0 ] || { show screen; fail "$name: no login through the handler"; }
     elif [ "$status" = 0 ]; then
         psql "$(grep -o 'postgres://[^[:space:]]*' out)" -XtA <typed >screen 2>&1 || { show out; show screen; fail "$name: psql could not log in"; }
     elif [ "$how" = print ] && [ -s out ] || grep -qs postgres:// out; then # a terminal shows errors too, never the URL
