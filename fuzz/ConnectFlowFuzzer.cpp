@@ -27,6 +27,7 @@ public:
     void showAlertSheet(const QString &, const QString &) override { ++alerts; }
     void setBusy(bool) override { }
     void askForText(const QString &, TextAnswer answered) override { answered(std::nullopt); }
+    void confirmHost(const HostQuestion &, ConfirmAnswer answered) override { answered(true); }
 
     QList<QUrl> opened;
     int alerts = 0;

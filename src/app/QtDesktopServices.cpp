@@ -1,6 +1,7 @@
 #include "QtDesktopServices.h"
 
 #include "DesktopOpener.h"
+#include "DisplayedText.h"
 #include "PasswordExpiry.h"
 
 #include <QAbstractButton>
@@ -9,6 +10,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 
 QtDesktopServices::QtDesktopServices(QWidget *window,
     QAbstractButton *connectButton,
@@ -77,21 +79,49 @@ void QtDesktopServices::showStatus(const QString &text)
         m_statusLine->setText(text);
 }
 
+// A window-modal message box, deleted once closed; `open()` shows it and returns at once,
+// like a sheet.
+static QMessageBox *sheet(
+    QWidget *window, const QString &messageText, const QString &informativeText)
+{
+    auto *box = new QMessageBox(window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setIcon(QMessageBox::Warning);
+    // Both texts may echo what the user pasted or what a server sent; never read as markup.
+    box->setTextFormat(Qt::PlainText);
+    box->setText(messageText);
+    box->setInformativeText(informativeText);
+    if (auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        label->setTextFormat(Qt::PlainText);
+    return box;
+}
+
 void QtDesktopServices::showAlertSheet(const QString &messageText, const QString &informativeText)
 {
     showStatus(QString());
-    auto *alert = new QMessageBox(m_window);
-    alert->setAttribute(Qt::WA_DeleteOnClose);
-    alert->setIcon(QMessageBox::Warning);
+    QMessageBox *alert = sheet(m_window, messageText, informativeText);
     alert->setStandardButtons(QMessageBox::Ok);
-    // Both texts may echo what the user pasted or what a server sent; never read as markup.
-    alert->setTextFormat(Qt::PlainText);
-    alert->setText(messageText);
-    alert->setInformativeText(informativeText);
-    if (auto *label = alert->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
-        label->setTextFormat(Qt::PlainText);
-    // open() shows the box window-modal on its parent and returns at once, like a sheet.
     alert->open();
+}
+
+void QtDesktopServices::confirmHost(const HostQuestion &question, ConfirmAnswer answered)
+{
+    QMessageBox *box = sheet(m_window,
+        QStringLiteral("Send a database password to %1?").arg(displayedText(question.host, 200)),
+        QStringLiteral("iamlink would ask AWS, with your own AWS keys, for a temporary password "
+                       "of %1 on %2, and hand it to a connection to %3. That host is not AWS's "
+                       "own name for %2: anyone could have written it into the URL. Connect "
+                       "only if it is yours, such as your company's name for the cluster, a load "
+                       "balancer or a tunnel.")
+            .arg(question.dbUser.isEmpty()
+                    ? QStringLiteral("the database user AWS gives your keys")
+                    : QStringLiteral("the database user ") + displayedText(question.dbUser, 200),
+                displayedText(question.target, 200), displayedText(question.host, 200)));
+    QPushButton *connect = box->addButton(QStringLiteral("Connect"), QMessageBox::AcceptRole);
+    box->setDefaultButton(box->addButton(QMessageBox::Cancel));
+    QObject::connect(box, &QMessageBox::finished, box,
+        [box, connect, answered] { answered(box->clickedButton() == connect); });
+    box->open();
 }
 
 void QtDesktopServices::setBusy(bool busy)

@@ -11,10 +11,10 @@ class QProgressBar;
 class QWidget;
 
 // The desktop services over Qt Widgets: the desktop's opener, a window-modal message box as
-// the alert sheet, a window-modal input dialog for a question, and the window's connect
-// button, busy indicator and status line, which belong to the window and are held weakly. The
-// status line says what a connect waits for, then what was opened and when its password
-// expires, kept current while the window stays open; an alert clears it.
+// the alert sheet and for a yes-or-no question, a window-modal input dialog for a text, and
+// the window's connect button, busy indicator and status line, which belong to the window and
+// are held weakly. The status line says what a connect waits for, then what was opened and
+// when its password expires, kept current while the window stays open; an alert clears it.
 class QtDesktopServices : public DesktopServices {
 public:
     QtDesktopServices(QWidget *window,
@@ -26,6 +26,7 @@ public:
     void showAlertSheet(const QString &messageText, const QString &informativeText) override;
     void setBusy(bool busy) override;
     void askForText(const QString &prompt, TextAnswer answered) override;
+    void confirmHost(const HostQuestion &question, ConfirmAnswer answered) override;
     void showStatus(const QString &text) override;
     void openConnectionURL(
         const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered) override;

@@ -12,12 +12,6 @@
 
 using namespace Qt::StringLiterals;
 
-QString DateFormatter::string(const QDateTime &instant) const
-{
-    // The C locale has ASCII digits and the Gregorian calendar whatever the user prefers.
-    return QLocale::c().toString(instant.toUTC(), m_pattern);
-}
-
 AWSURLRequestSigner::AWSURLRequestSigner(
     QString serviceType, QString awsRegion, AWSCredentials credentials)
     : credentials(std::move(credentials))
@@ -30,7 +24,10 @@ AWSURLRequestSigner::AWSURLRequestSigner(
 
 DateFormatter AWSURLRequestSigner::makeDateFormatter(const QString &pattern)
 {
-    return DateFormatter(pattern);
+    // The C locale has ASCII digits and the Gregorian calendar whatever the user prefers.
+    return [pattern](const QDateTime &instant) {
+        return QLocale::c().toString(instant.toUTC(), pattern);
+    };
 }
 
 static std::optional<SigningError> refusal(const URLRequest &request, const QDateTime &now)
@@ -156,8 +153,8 @@ std::variant<SigningStages, SigningError> AWSURLRequestSigner::signingStages(
         return std::move(*error);
 
     SigningStages stages;
-    stages.requestTimestamp = iso8601Formatter.string(now);
-    stages.dateStamp = shortDateFormatter.string(now);
+    stages.requestTimestamp = iso8601Formatter(now);
+    stages.dateStamp = shortDateFormatter(now);
     stages.request = request;
     stages.request.addValue(hostFieldValue(request.url), u"Host"_s);
     stages.request.addValue(stages.requestTimestamp, u"X-Amz-Date"_s);

@@ -7,22 +7,12 @@
 #include <QDateTime>
 #include <QString>
 
-#include <utility>
+#include <functional>
 #include <variant>
 
 // Turns an instant into one fixed-shape UTC text with ASCII digits, whatever the machine's
 // locale, time zone or calendar.
-class DateFormatter {
-public:
-    explicit DateFormatter(QString pattern)
-        : m_pattern(std::move(pattern))
-    {
-    }
-    QString string(const QDateTime &instant) const;
-
-private:
-    QString m_pattern; // a QDateTime format pattern, applied in UTC with the C locale
-};
+using DateFormatter = std::function<QString(const QDateTime &instant)>;
 
 // Why sign() refused a request: no method, no URL or no host (or an invalid signing time).
 struct SigningError {

@@ -3,13 +3,15 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <iterator>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
+constexpr int handledSignals[] = { SIGINT, SIGTERM, SIGHUP };
 int interruptSockets[2] = { -1, -1 };
-struct sigaction previousAction;
+struct sigaction previousActions[std::size(handledSignals)];
 
 void handleInterrupt(int)
 {
@@ -31,15 +33,19 @@ InterruptNotifier::InterruptNotifier(QObject *parent)
     struct sigaction action = {};
     action.sa_handler = handleInterrupt;
     sigemptyset(&action.sa_mask);
-    // SA_RESETHAND: the next Ctrl-C gets the default action again.
+    // SA_RESETHAND: the next signal of the same kind gets the default action again.
     action.sa_flags = SA_RESTART | SA_RESETHAND;
-    m_installed = ::sigaction(SIGINT, &action, &previousAction) == 0;
+    for (size_t i = 0; i < std::size(handledSignals); ++i)
+        ::sigaction(handledSignals[i], &action, &previousActions[i]);
+    m_installed = true;
 }
 
 InterruptNotifier::~InterruptNotifier()
 {
-    if (m_installed)
-        ::sigaction(SIGINT, &previousAction, nullptr);
+    if (m_installed) {
+        for (size_t i = 0; i < std::size(handledSignals); ++i)
+            ::sigaction(handledSignals[i], &previousActions[i], nullptr);
+    }
     delete m_notifier;
     for (int &fd : interruptSockets) {
         if (fd >= 0)

@@ -4,9 +4,11 @@
 
 class QSocketNotifier;
 
-// Turns SIGINT (Ctrl-C) into a Qt signal on the main thread while it exists. The handler
-// only writes one byte to a socket pair; the event loop reads it and emits interrupted().
-// A second Ctrl-C, after the first was handled, ends the process as usual.
+// Turns SIGINT (Ctrl-C), SIGTERM and SIGHUP (the terminal closed) into a Qt signal on the main
+// thread while it exists, so that each cancels the work (a credential process with all it
+// started too) and iamlink-cli ends as after any alert. The handler only writes one byte to a
+// socket pair; the event loop reads it and emits interrupted(). A second signal of the same
+// kind, after the first was handled, ends the process as usual.
 class InterruptNotifier : public QObject {
     Q_OBJECT
 public:

@@ -2,6 +2,7 @@
 
 #include "ConnectionEnvironment.h"
 #include "DesktopOpener.h"
+#include "DisplayedText.h"
 #include "PasswordExpiry.h"
 
 #include <QCoreApplication>
@@ -9,14 +10,17 @@
 #include <QSocketNotifier>
 #include <QUrl>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
-TerminalDesktopServices::TerminalDesktopServices(OpenMode mode, std::FILE *out, std::FILE *err)
+TerminalDesktopServices::TerminalDesktopServices(
+    OpenMode mode, QStringList allowedHosts, std::FILE *out, std::FILE *err)
     : m_mode(mode)
+    , m_allowedHosts(std::move(allowedHosts))
     , m_out(out)
     , m_err(err)
 {
@@ -181,4 +185,34 @@ void TerminalDesktopServices::askForText(const QString &prompt, TextAnswer answe
         }
         answered(QString::fromUtf8(line, length).trimmed());
     });
+}
+
+void TerminalDesktopServices::confirmHost(const HostQuestion &question, ConfirmAnswer answered)
+{
+    const auto sameHost = [&question](const QString &allowed) {
+        QUrl url;
+        url.setHost(allowed);
+        return url.host().compare(question.host, Qt::CaseInsensitive) == 0;
+    };
+    if (std::any_of(m_allowedHosts.cbegin(), m_allowedHosts.cend(), sameHost))
+        return answered(true);
+    const QString host = displayedText(question.host, 200);
+    const QString target = displayedText(question.target, 200);
+    askForText(QStringLiteral("%1 is not AWS's own name for %2. Send it a database password "
+                              "got with your AWS keys? [y/N]")
+                   .arg(host, target),
+        [this, host, target, answered](const std::optional<QString> &answer) {
+            if (answer
+                && (answer->compare(u"y", Qt::CaseInsensitive) == 0
+                    || answer->compare(u"yes", Qt::CaseInsensitive) == 0))
+                return answered(true);
+            showAlertSheet(QStringLiteral("Untrusted host"),
+                QStringLiteral("iamlink would hand a database password got with your own AWS "
+                               "keys to %1, which is not AWS's own name for %2, and nobody "
+                               "confirmed it. If that host is yours (a domain name, load "
+                               "balancer or tunnel for the cluster), allow it: iamlink-cli "
+                               "--allow-host %1 …")
+                    .arg(host, target));
+            answered(false);
+        });
 }

@@ -22,8 +22,11 @@ public:
         JSON // write the connection as one JSON object
     };
 
-    explicit TerminalDesktopServices(
-        OpenMode mode, std::FILE *out = stdout, std::FILE *err = stderr);
+    // `allowedHosts`: hosts the user allowed beforehand (--allow-host), in any letter case.
+    explicit TerminalDesktopServices(OpenMode mode,
+        QStringList allowedHosts = {},
+        std::FILE *out = stdout,
+        std::FILE *err = stderr);
 
     void openURL(const QUrl &url, OpenAnswer answered) override;
     void showAlertSheet(const QString &messageText, const QString &informativeText) override;
@@ -35,6 +38,9 @@ public:
     void showStatus(const QString &text) override;
     void openConnectionURL(
         const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered) override;
+    // Yes for an allowed host; else asked on /dev/tty, no by default, and without a terminal
+    // or on no the alert "Untrusted host".
+    void confirmHost(const HostQuestion &question, ConfirmAnswer answered) override;
 
     void setVerbose(bool verbose) { m_verbose = verbose; }
     // The program (searched in PATH) and its arguments, for OpenMode::Command.
@@ -59,6 +65,7 @@ private:
     void tellExpiration(const std::optional<QDateTime> &expiration);
 
     OpenMode m_mode;
+    QStringList m_allowedHosts;
     std::FILE *m_out;
     std::FILE *m_err;
     bool m_verbose = false;

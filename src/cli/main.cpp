@@ -14,8 +14,8 @@
 
 namespace {
 
-const char usageLine[]
-    = "Usage: iamlink-cli [--print | --env | --json] [--verbose] [URL] [-- COMMAND [ARG...]]\n";
+const char usageLine[] = "Usage: iamlink-cli [--print | --env | --json] [--verbose] "
+                         "[--allow-host HOST]... [URL] [-- COMMAND [ARG...]]\n";
 
 int usageError(const QString &reason)
 {
@@ -98,6 +98,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption verboseOption(QStringLiteral("verbose"),
         QStringLiteral("Tell on standard error what iamlink-cli is waiting for."));
     parser.addOption(verboseOption);
+    const QCommandLineOption allowHostOption(QStringLiteral("allow-host"),
+        QStringLiteral("Let the password go to HOST without asking, although it is not AWS's own "
+                       "name for the cluster (a domain name, load balancer or tunnel of yours). "
+                       "Repeatable."),
+        QStringLiteral("HOST"));
+    parser.addOption(allowHostOption);
     parser.addPositionalArgument(QStringLiteral("URL"),
         QStringLiteral("The URL to open; - or none reads standard input."),
         QStringLiteral("[URL]"));
@@ -142,7 +148,8 @@ int main(int argc, char *argv[])
             : env                         ? OpenMode::Environment
             : json                        ? OpenMode::JSON
             : run                         ? OpenMode::Command
-                                          : OpenMode::Desktop);
+                                          : OpenMode::Desktop,
+        parser.values(allowHostOption));
     desktop.setCommand(command);
     desktop.setVerbose(parser.isSet(verboseOption));
     ConnectFlow flow(desktop);

@@ -3,6 +3,7 @@
 #include "AWSRequest.h"
 #include "DesktopServices.h"
 #include "DisplayedText.h"
+#include "PastedText.h"
 #include "RedshiftCredentialsRequest.h"
 #include "RedshiftDescribeClustersRequest.h"
 #include "RedshiftServerlessCredentialsRequest.h"
@@ -25,14 +26,6 @@ CredentialsResult cancellation()
 {
     return { .transportError = TransportError {
                  TransportError::Kind::Cancelled, QStringLiteral("The request was cancelled.") } };
-}
-
-// The value of the last item named `name`, absent when that item has none.
-std::optional<QString> lastValue(const URLQueryItems &items, const QString &name)
-{
-    const auto item = std::find_if(items.crbegin(), items.crend(),
-        [&name](const URLQueryItem &candidate) { return candidate.name == name; });
-    return item == items.crend() ? std::nullopt : item->value;
 }
 
 } // namespace
@@ -79,9 +72,9 @@ void ConnectFlow::openURLString(const QString &text)
     // StrictMode rejects what may not stand in a URL (ASCII blanks, stray "%") instead of
     // escaping it: the text is opened as typed or not at all.
     const QUrl url(rest, QUrl::StrictMode);
-    if (!url.isValid() || containsBlank(rest)) {
+    if (!url.isValid() || PastedText::containsBlank(rest)) {
         showAlertSheet({ QStringLiteral("Malformed URL"),
-            displayedURLText(rest) + QStringLiteral(" is not a valid URL") });
+            PastedText::displayedURL(rest) + QStringLiteral(" is not a valid URL") });
         return;
     }
     // A relative reference such as a bare word would be taken for a local file by the
@@ -112,11 +105,33 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
     }
     m_cancelled = false;
     setBusy(true);
+    if (url.hasKeys() || url.isTrustedHost()) {
+        resolveKeys(resolver, url, std::get<QString>(region));
+        return;
+    }
+    // The user's own keys would buy a password for a host that anyone could have written.
+    m_confirming = true;
+    m_desktop.confirmHost(
+        { url.connectionURL.host(), url.target(),
+            url.workgroupName ? QString()
+                              : url.parameter(QStringLiteral("DbUser")).value_or(QString()) },
+        [self = QPointer(this), resolver, url, region = std::get<QString>(region)](
+            bool confirmed) mutable {
+            if (!self || !std::exchange(self->m_confirming, false))
+                return;
+            if (confirmed)
+                return self->resolveKeys(resolver, url, region);
+            self->setBusy(false);
+            Q_EMIT self->finished();
+        });
+}
+
+void ConnectFlow::resolveKeys(
+    CredentialsResolver &resolver, const RedshiftIAMURL &url, const QString &region)
+{
     m_desktop.showStatus(QStringLiteral("Finding AWS keys…"));
-    const QPointer<ConnectFlow> self(this);
     lastTask = resolver.resolve(m_send, m_desktop, this,
-        [self, url, region = std::get<QString>(region)](
-            const CredentialsResolver::Resolution &resolved) {
+        [self = QPointer(this), url, region](const CredentialsResolver::Resolution &resolved) {
             if (self)
                 self->requestCredentials(url, region, resolved);
         });
@@ -160,8 +175,7 @@ void ConnectFlow::requestServerlessCredentials(
 {
     // The database user follows from the keys: DbUser, AutoCreate and DbGroups are not sent.
     RedshiftServerlessCredentialsRequest::Parameters parameters { *url.workgroupName,
-        lastValue(url.parameters, QStringLiteral("DbName")),
-        lastValue(url.parameters, QStringLiteral("DurationSeconds")) };
+        url.parameter(QStringLiteral("DbName")), url.parameter(QStringLiteral("DurationSeconds")) };
     const QString database = url.connectionURL.path(QUrl::FullyDecoded).section(u'/', 1, 1);
     if (!parameters.dbName && !database.isEmpty())
         parameters.dbName = database;
@@ -176,7 +190,7 @@ void ConnectFlow::describeCluster(
     const RedshiftIAMURL &url, const AWSCredentials &credentials, const QString &region)
 {
     call<ClusterEndpointResult>(RedshiftDescribeClustersRequest::request(credentials, region,
-                                    lastValue(url.parameters, QStringLiteral("ClusterIdentifier"))),
+                                    url.parameter(QStringLiteral("ClusterIdentifier"))),
         &RedshiftDescribeClustersRequest::result,
         [this, url, credentials, region](const ClusterEndpointResult &result) {
             describedCluster(result, url, credentials, region);
@@ -210,8 +224,8 @@ void ConnectFlow::describedCluster(const ClusterEndpointResult &result,
         showAlertSheet({ QStringLiteral("The cluster has no endpoint yet"),
             QStringLiteral("The cluster %1 (status: %2) cannot be reached yet. Connect once it "
                            "is available.")
-                .arg(displayedText(lastValue(url.parameters, QStringLiteral("ClusterIdentifier"))
-                                       .value_or(QString())),
+                .arg(displayedText(
+                         url.parameter(QStringLiteral("ClusterIdentifier")).value_or(QString())),
                     displayedText(*result.clusterStatus)) });
         return;
     }
@@ -283,6 +297,11 @@ void ConnectFlow::cancel()
     m_cancelled = true;
     if (lastTask)
         lastTask->cancel();
+    // The question may stay open: its answer is then ignored.
+    if (std::exchange(m_confirming, false)) {
+        setBusy(false);
+        showAlertSheet(AWSRequest::failureAlert(cancellation().transportError, std::nullopt));
+    }
 }
 
 void ConnectFlow::setBusy(bool busy)

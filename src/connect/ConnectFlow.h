@@ -42,6 +42,8 @@ Q_SIGNALS:
 
 private:
     void openRedshiftIAMURL(const QString &text);
+    void resolveKeys(
+        CredentialsResolver &resolver, const RedshiftIAMURL &url, const QString &region);
     void requestCredentials(const RedshiftIAMURL &url,
         const QString &region,
         const CredentialsResolver::Resolution &resolved);
@@ -75,4 +77,6 @@ private:
     bool m_busy = false;
     // Set by cancel() until the next connect: a step that ends after it does not start the next.
     bool m_cancelled = false;
+    // While the user is asked whether to connect to a host.
+    bool m_confirming = false;
 };

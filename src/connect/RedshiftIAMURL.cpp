@@ -1,6 +1,7 @@
 #include "RedshiftIAMURL.h"
 
 #include "DisplayedText.h"
+#include "PastedText.h"
 
 #include <QRegularExpression>
 #include <QStringList>
@@ -49,7 +50,7 @@ void writePropertiesAsQuery(QString &rest)
 }
 
 // JDBC's "<cluster id>:<region>": where the port would be, a region, which has a "-" no port
-// has. Removed from `rest` and returned.
+// has. Removed from `rest` and returned, whether or not it is a well-formed region.
 std::optional<QString> takeRegionFromPort(QString &rest)
 {
     static const QRegularExpression regionAtEnd(QStringLiteral(":(\\w+(?:-\\w+)+)\\z"));
@@ -61,7 +62,67 @@ std::optional<QString> takeRegionFromPort(QString &rest)
     return match.captured(1);
 }
 
+// A region as AWS writes them: lower-case letters in hyphen-separated runs, then a number
+// (us-west-2, us-gov-west-1, cn-north-1).
+bool isRegion(const QString &text)
+{
+    static const QRegularExpression region(QStringLiteral("\\A[a-z]+(?:-[a-z]+)*-[0-9]+\\z"));
+    return region.match(text).hasMatch();
+}
+
+// Items that would change where or as whom libpq connects, or the password it sends.
+bool isUnsafeConnectionItem(const QString &name)
+{
+    static const QStringList unsafe { QStringLiteral("host"), QStringLiteral("hostaddr"),
+        QStringLiteral("port"), QStringLiteral("dbname"), QStringLiteral("user"),
+        QStringLiteral("password"), QStringLiteral("passfile"), QStringLiteral("service"),
+        QStringLiteral("servicefile"), QStringLiteral("options"), QStringLiteral("require_auth"),
+        QStringLiteral("krbsrvname"), QStringLiteral("gsslib"), QStringLiteral("gssdelegation"),
+        QStringLiteral("replication") };
+    return unsafe.contains(name, Qt::CaseInsensitive);
+}
+
+// The kept items with TLS required: an sslmode that would let the password travel in clear
+// (absent, disable, allow, prefer) becomes require, as AWS's own driver does for IAM logins.
+void requireTLS(URLQueryItems &kept)
+{
+    bool given = false;
+    for (URLQueryItem &item : kept) {
+        if (item.name != u"sslmode")
+            continue;
+        given = true;
+        if (!item.value
+            || QStringList { QStringLiteral("disable"), QStringLiteral("allow"),
+                QStringLiteral("prefer") }
+                   .contains(*item.value))
+            item.value = QStringLiteral("require");
+    }
+    if (!given)
+        kept.append({ QStringLiteral("sslmode"), QStringLiteral("require") });
+}
+
+Alert malformed(const QString &text)
+{
+    return { QStringLiteral("Malformed URL"),
+        PastedText::displayedURL(text) + QStringLiteral(" is not a valid Redshift IAM URL") };
+}
+
 } // namespace
+
+std::optional<RedshiftIAMURL::AWSHost> RedshiftIAMURL::awsHost(const QString &host)
+{
+    static const QRegularExpression domain(
+        QStringLiteral("\\.(redshift|redshift-serverless)\\.amazonaws\\.com(?:\\.cn)?\\z"));
+    const QRegularExpressionMatch match = domain.match(host);
+    if (!match.hasMatch())
+        return std::nullopt;
+    // <cluster>.<id>.<region>.redshift.amazonaws.com, <workgroup>.<account>.<region>.
+    // redshift-serverless.amazonaws.com: a name, then at least the region.
+    const QStringList labels = host.first(match.capturedStart(0)).split(u'.');
+    if (labels.size() < 2 || labels.first().isEmpty())
+        return std::nullopt;
+    return AWSHost { labels.first(), labels.last(), match.captured(1) == u"redshift-serverless" };
+}
 
 std::variant<RedshiftIAMURL, Alert> RedshiftIAMURL::parse(const QString &text)
 {
@@ -73,41 +134,55 @@ std::variant<RedshiftIAMURL, Alert> RedshiftIAMURL::parse(const QString &text)
     url.connectionURL = QUrl(rewritten, QUrl::StrictMode);
     // Without "//" there is no host, and the user part written in later would make the path
     // one.
-    if (!url.connectionURL.isValid() || containsBlank(rewritten) || !rest.startsWith(u"//"))
-        return Alert { QStringLiteral("Malformed URL"),
-            displayedURLText(text) + QStringLiteral(" is not a valid Redshift IAM URL") };
+    if (!url.connectionURL.isValid() || PastedText::containsBlank(rewritten)
+        || !rest.startsWith(u"//"))
+        return malformed(text);
 
-    if (const std::optional<URLQueryItems> items = queryItems(url.connectionURL)) {
-        URLQueryItems kept;
-        for (const URLQueryItem &item : *items) {
-            if (sortQueryItem(item, url))
-                kept.append(item);
-        }
-        setQueryItems(url.connectionURL, kept);
+    URLQueryItems kept;
+    for (const URLQueryItem &item : queryItems(url.connectionURL).value_or(URLQueryItems())) {
+        if (!sortQueryItem(item, url))
+            continue;
+        if (isUnsafeConnectionItem(item.name))
+            return Alert { QStringLiteral("Unsafe connection item"),
+                QStringLiteral("The URL's item %1 would change where or as whom the database "
+                               "connection goes. iamlink does not pass it on: remove it from the "
+                               "URL.")
+                    .arg(displayedText(item.name, 60)) };
+        kept.append(item);
     }
+    requireTLS(kept);
+    setQueryItems(url.connectionURL, kept);
+    if ((url.region && !isRegion(*url.region)) || (portRegion && !isRegion(*portRegion)))
+        return malformed(text);
 
     const QString host = url.connectionURL.host();
     if (portRegion) {
         url.region = portRegion;
         url.describeCluster = true;
         appendUnlessNamed(url.parameters, QStringLiteral("ClusterIdentifier"), host);
+    } else if (const std::optional<AWSHost> aws = awsHost(host)) {
+        // AWS's own names: the region is the label before the service's, however many
+        // hyphens it has.
+        if (!isRegion(aws->region))
+            return malformed(text);
+        url.region = aws->region;
+        if (aws->serverless) {
+            if (!url.workgroupName)
+                url.workgroupName = aws->name;
+        } else {
+            appendUnlessNamed(url.parameters, QStringLiteral("ClusterIdentifier"), aws->name);
+        }
     } else {
+        // Any other name (a custom domain, a tunnel): the cluster and region as written there.
         // Without UseUnicodePropertiesOption, \w is ASCII letters, digits and "_". The greedy
         // middle makes the region the last such dotted run of the host.
         static const QRegularExpression clusterAndRegion(
             QStringLiteral("^([^.]+).*\\.(\\w+-\\w+-\\w+)\\."));
-        static const QRegularExpression serverlessDomain(
-            QStringLiteral("\\.redshift-serverless\\.amazonaws\\.com(?:\\.cn)?\\z"));
         const QRegularExpressionMatch match = clusterAndRegion.match(host);
         if (match.hasMatch()) {
             url.region = match.captured(2);
-            if (serverlessDomain.match(host).hasMatch()) {
-                if (!url.workgroupName)
-                    url.workgroupName = match.captured(1);
-            } else {
-                appendUnlessNamed(
-                    url.parameters, QStringLiteral("ClusterIdentifier"), match.captured(1));
-            }
+            appendUnlessNamed(
+                url.parameters, QStringLiteral("ClusterIdentifier"), match.captured(1));
         }
     }
 
@@ -153,4 +228,50 @@ bool RedshiftIAMURL::sortQueryItem(const URLQueryItem &item, RedshiftIAMURL &url
         }
     }
     return true;
+}
+
+bool RedshiftIAMURL::hasKeys() const
+{
+    for (const auto &item : { accessKeyID, secretAccessKey, sessionToken }) {
+        if (item && !item->isEmpty())
+            return true;
+    }
+    return false;
+}
+
+std::optional<QString> RedshiftIAMURL::parameter(const QString &name) const
+{
+    const auto item = std::find_if(parameters.crbegin(), parameters.crend(),
+        [&name](const URLQueryItem &candidate) { return candidate.name == name; });
+    return item == parameters.crend() ? std::nullopt : item->value;
+}
+
+QString RedshiftIAMURL::target() const
+{
+    return workgroupName.value_or(
+        parameter(QStringLiteral("ClusterIdentifier")).value_or(QString()));
+}
+
+bool RedshiftIAMURL::isTrustedHost() const
+{
+    if (describeCluster)
+        return true;
+    const std::optional<AWSHost> host = awsHost(connectionURL.host());
+    if (!host)
+        return false;
+    // Every cluster named must be the host's: which of several the service takes is its own.
+    const auto isHost = [&host](const std::optional<QString> &name) {
+        return name && name->compare(host->name, Qt::CaseInsensitive) == 0;
+    };
+    if (workgroupName)
+        return isHost(workgroupName);
+    bool named = false;
+    for (const URLQueryItem &item : parameters) {
+        if (item.name != u"ClusterIdentifier")
+            continue;
+        if (!isHost(item.value))
+            return false;
+        named = true;
+    }
+    return named;
 }

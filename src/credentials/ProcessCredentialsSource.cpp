@@ -6,6 +6,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#if defined(Q_OS_UNIX)
+#include <csignal>
+#include <unistd.h>
+#endif
+
 namespace {
 
 // Enough of standard error to explain a failure: alerts cut it much shorter.
@@ -39,6 +44,15 @@ ProcessCredentialsSource::ProcessCredentialsSource(
 {
     // As the AWS CLI runs it: the terminal's input stays available to a command that asks.
     m_process.setInputChannelMode(QProcess::ForwardedInputChannel);
+#if defined(Q_OS_UNIX)
+    // A session of its own, and so a process group of its own that a cancel, the time limit
+    // or our end kills whole, a script's children too. A mere background group would be
+    // stopped (SIGTTIN) by reading the terminal, our forwarded input, until the time limit;
+    // outside the terminal's session that read works, /dev/tty cannot be opened (a command
+    // that asks there fails at once instead of hanging) and the terminal's Ctrl-C reaches
+    // only iamlink, which then cancels.
+    m_process.setChildProcessModifier([] { ::setsid(); });
+#endif
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, [this] {
         kill(QStringLiteral("did not finish within %1 s and was stopped")
@@ -64,7 +78,7 @@ ProcessCredentialsSource::~ProcessCredentialsSource()
 {
     m_process.disconnect(this);
     if (m_process.state() != QProcess::NotRunning) {
-        m_process.kill();
+        killGroup();
         m_process.waitForFinished(1000);
     }
 }
@@ -96,6 +110,17 @@ void ProcessCredentialsSource::kill(QString reason)
     if (m_process.state() == QProcess::NotRunning)
         return;
     m_stopReason = std::move(reason);
+    killGroup();
+}
+
+void ProcessCredentialsSource::killGroup()
+{
+#if defined(Q_OS_UNIX)
+    // While the command has not been waited for, its id names no other process or group.
+    if (const qint64 pid = m_process.processId(); pid > 0)
+        ::kill(-pid_t(pid), SIGKILL);
+#endif
+    // The command itself too: it may not have made its group yet.
     m_process.kill();
 }
 

@@ -11,6 +11,8 @@
 // them, runs without a shell; its standard output must be one JSON object with Version 1,
 // AccessKeyId, SecretAccessKey and optionally SessionToken. Any failure is an alert that
 // quotes the command's standard error, never its standard output, which holds the secret.
+// The command and whatever it starts form a process group that cancel(), the time limit and
+// the source's end kill.
 class ProcessCredentialsSource : public CredentialsSource {
     Q_OBJECT
 public:
@@ -28,6 +30,7 @@ protected:
 
 private:
     void kill(QString reason);
+    void killGroup();
     void finished(int exitCode, QProcess::ExitStatus exitStatus);
     void fail(const QString &reason);
 

@@ -35,6 +35,19 @@ public:
     // `answered` runs once, on the main thread (possibly before askForText returns).
     virtual void askForText(const QString &prompt, TextAnswer answered) = 0;
 
+    // What the user confirms before a password got with their own AWS keys goes to a host
+    // that is not AWS's own name of the cluster or workgroup.
+    struct HostQuestion {
+        QString host;
+        QString target; // the cluster or workgroup
+        QString dbUser; // empty when AWS takes it from the keys
+    };
+    using ConfirmAnswer = std::function<void(bool confirmed)>;
+    // Asks whether to connect, the safe answer being no, without blocking the event loop;
+    // `answered` runs once, on the main thread (possibly before confirmHost returns). A front
+    // end that cannot ask says why itself.
+    virtual void confirmHost(const HostQuestion &question, ConfirmAnswer answered) = 0;
+
     // What the connect is waiting for, one short sentence ("Asking AWS for credentials…") for
     // a status line, until the next one or the connect's end.
     virtual void showStatus(const QString &text) { Q_UNUSED(text) }

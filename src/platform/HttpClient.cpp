@@ -55,31 +55,29 @@ public:
         m_reply = reply;
         connect(reply, &QNetworkReply::metaDataChanged, this, [this] {
             bool known = false;
-            const qint64 declared
-                = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
-            if (known && declared > m_maximumBodySize)
+            if (m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known)
+                    > m_maximumBodySize
+                && known)
                 failTooLarge();
         });
         connect(reply, &QNetworkReply::readyRead, this, &Exchange::readBody);
         connect(reply, &QNetworkReply::finished, this, &Exchange::finish);
         // From sending to the last byte: a transfer timeout would restart with every byte.
         QTimer::singleShot(deadline, this, [this, deadline] {
-            end({ .transportError = TransportError { TransportError::Kind::TimedOut,
-                      QStringLiteral("The request timed out: no whole reply within %1 s.")
-                          .arg(double(deadline.count()) / 1000) } });
+            fail(TransportError::Kind::TimedOut,
+                QStringLiteral("The request timed out: no whole reply within %1 s.")
+                    .arg(double(deadline.count()) / 1000));
         });
     }
 
-    // Nothing was sent: the failure comes later, like any other ending.
-    void fail(const TransportError &error)
+    void fail(TransportError::Kind kind, const QString &description)
     {
-        QTimer::singleShot(0, this, [this, error] { end({ .transportError = error }); });
+        end({ .transportError = TransportError { kind, description } });
     }
 
     void cancel() override
     {
-        end({ .transportError = TransportError { TransportError::Kind::Cancelled,
-                  QStringLiteral("The request was cancelled.") } });
+        fail(TransportError::Kind::Cancelled, QStringLiteral("The request was cancelled."));
     }
 
 private:
@@ -89,10 +87,9 @@ private:
     {
         if (m_reply->isReadable())
             m_body += m_reply->readAll();
-        if (m_body.size() <= m_maximumBodySize)
-            return true;
-        failTooLarge();
-        return false;
+        if (m_body.size() > m_maximumBodySize)
+            failTooLarge();
+        return m_body.size() <= m_maximumBodySize;
     }
 
     void finish()
@@ -103,15 +100,11 @@ private:
         const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         // Errors below the content range come from the connection, TLS or a proxy: a body
         // broken off by them is not handed on. A proxy's refusal still has a status to name.
-        const bool replied = status.isValid()
-            && (error == QNetworkReply::NoError || error >= QNetworkReply::ContentAccessDenied
-                || error == QNetworkReply::ProxyAuthenticationRequiredError);
-        if (!replied) {
-            end({ .transportError
-                = TransportError { TransportError::Kind::Network, m_reply->errorString() } });
-            return;
-        }
-        HttpReply reply { status.toInt(), m_reply->rawHeaderPairs(), m_body, std::nullopt };
+        if (!status.isValid()
+            || (error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied
+                && error != QNetworkReply::ProxyAuthenticationRequiredError))
+            return fail(TransportError::Kind::Network, m_reply->errorString());
+        HttpReply reply { status.toInt(), m_reply->rawHeaderPairs(), m_body };
         if (reply.statusCode < 200 || reply.statusCode > 299)
             reply.transportError = HttpClient::statusError(reply.statusCode,
                 m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
@@ -120,10 +113,9 @@ private:
 
     void failTooLarge()
     {
-        end({ .transportError = TransportError { TransportError::Kind::ReplyTooLarge,
-                  QStringLiteral("The reply was too large (over %1 bytes); the transfer was "
-                                 "stopped.")
-                      .arg(m_maximumBodySize) } });
+        fail(TransportError::Kind::ReplyTooLarge,
+            QStringLiteral("The reply was too large (over %1 bytes); the transfer was stopped.")
+                .arg(m_maximumBodySize));
     }
 
     void end(const HttpReply &reply)
@@ -193,7 +185,9 @@ QPointer<Cancellable> HttpClient::send(const URLRequest &request, HttpCompletion
         if (!m_authorities)
             m_authorities = loadAuthorities(m_caBundlePath);
         if (const auto *error = std::get_if<TransportError>(&*m_authorities)) {
-            exchange->fail(*error);
+            // Nothing is sent: the failure comes later, like any other ending.
+            QTimer::singleShot(0, exchange,
+                [exchange, error = *error] { exchange->fail(error.kind, error.description); });
             return nullptr;
         }
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();

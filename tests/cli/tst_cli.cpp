@@ -21,19 +21,13 @@ class TestCli : public QObject {
     // A password that expires in 15 minutes, read a moment later.
     const QDateTime m_expiry = QDateTime::currentDateTimeUtc().addSecs(15 * 60 + 20);
 
-    // A row's text with its fixtures written out.
+    // A row's text with @expiry and @expires written out.
     QString expanded(const QJsonValue &value) const
     {
         const QDateTime local = m_expiry.toLocalTime();
         const QString at = local.toString(
             local.date() == QDate::currentDate() ? u"HH:mm"_s : u"yyyy-MM-dd HH:mm"_s);
         return value.toString()
-            .replace(u"@url"_s,
-                u"jdbc:redshift:iam://examplecluster.abc123xyz789.us-west-2.redshift.amazonaws.com:5439/dev?AccessKeyID=AKIDEXAMPLE&SecretAccessKey=wJalrXUtnFEMI&DbUser=alice&sslmode=require"_s)
-            .replace(u"@pg"_s,
-                u"postgres://IAM%3Aalice:p%2Fw%40:%23@examplecluster.abc123xyz789.us-west-2.redshift.amazonaws.com:5439/dev?sslmode=require"_s)
-            .replace(u"@usage"_s,
-                u"Usage: iamlink-cli [--print | --env | --json] [--verbose] [URL] [-- COMMAND [ARG...]]\n"_s)
             .replace(u"@expiry"_s, m_expiry.toString(Qt::ISODate))
             .replace(u"@expires"_s, u"The password expires at %1 (in 15 minutes)."_s.arg(at));
     }
@@ -67,10 +61,11 @@ private Q_SLOTS:
         const ScopedEnv path("PATH", qgetenv("PATH") + ':' + m_bin.path().toUtf8());
         // The child inherits this process's environment, and with it the endpoint and PATH. The
         // server answers on this thread, so the process is awaited with the event loop running.
-        // A row that interrupts does so once the silent service has the request.
-        const bool interrupt = row[u"interrupt"].toBool();
+        // A row that interrupts (with SIGINT, SIGTERM or SIGHUP) does so once the silent service
+        // has the request.
+        const QString interrupt = row[u"interrupt"].toString();
         const qsizetype requests = m_server.requests().size();
-        if (interrupt)
+        if (!interrupt.isEmpty())
             m_server.setReply({ .neverAnswer = true });
         QStringList arguments;
         for (const QJsonValue &argument : row[u"args"].toArray())
@@ -80,9 +75,12 @@ private Q_SLOTS:
         QVERIFY(process.waitForStarted());
         process.write(expanded(row[u"input"]).toUtf8());
         process.closeWriteChannel();
-        if (interrupt) {
+        if (!interrupt.isEmpty()) {
             QTRY_COMPARE(m_server.requests().size(), requests + 1);
-            QCOMPARE(::kill(pid_t(process.processId()), SIGINT), 0);
+            const int signal = interrupt == u"TERM" ? SIGTERM
+                : interrupt == u"HUP"               ? SIGHUP
+                                                    : SIGINT;
+            QCOMPARE(::kill(pid_t(process.processId()), signal), 0);
         }
         QTRY_COMPARE_WITH_TIMEOUT(process.state(), QProcess::NotRunning, 20000);
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);

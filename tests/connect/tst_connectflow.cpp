@@ -66,7 +66,12 @@ private Q_SLOTS:
     void shouldConnect()
     {
         QFETCH(QJsonObject, row);
+        const bool ownKeys = row[u"ownKeys"].toBool();
+        const ScopedEnv keys(
+            { { "AWS_ACCESS_KEY_ID", ownKeys ? std::optional("EK") : std::nullopt },
+                { "AWS_SECRET_ACCESS_KEY", ownKeys ? std::optional("ES") : std::nullopt } });
         RecordingDesktopServices desktop;
+        desktop.hostConfirmed = row[u"confirm"].toBool();
         if (row.contains(u"openProblem"))
             desktop.openProblem = row[u"openProblem"].toString();
         ConnectFlow *self = nullptr;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End to end: iamlink-cli against a loopback AWS stand-in (aws-stand-in.py) and a throwaway
-# PostgreSQL server that requires SCRAM passwords over TCP, in a home of its own whose AWS files
-# are those under aws/. Each line of cases.txt runs iamlink-cli once. Lines that need a missing
+# PostgreSQL server that requires TLS and SCRAM passwords over TCP, in a home of its own whose AWS
+# files are those under aws/. PGHOSTADDR sends every connection to that server, whatever host
+# the URL names. Each line of cases.txt runs iamlink-cli once. Lines that need a missing
 # tool (/usr/bin/aws, xdg-utils, desktop-file-utils) are left out, and the test then exits 77
 # (skipped) once every other line has passed.
 #
@@ -56,8 +57,13 @@ if [ "$(id -u)" -eq 0 ]; then
 fi
 as_dbuser "$pgbin/initdb" -D pgdata -U e2e_admin --pwfile=admin.pw --auth=scram-sha-256 -E UTF8 --locale=C.UTF-8 --no-sync >initdb.log 2>&1 ||
     { show initdb.log; fail "initdb failed"; }
-printf 'local all all scram-sha-256\nhost all all 127.0.0.1/32 scram-sha-256\n' >pgdata/pg_hba.conf
-printf "listen_addresses = '127.0.0.1'\nunix_socket_directories = '%s'\nfsync = off\n" "$tmp/pgdata" >>pgdata/postgresql.conf
+# TLS with a throwaway certificate: a connection without it finds no pg_hba.conf entry.
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj /CN=localhost -days 2 \
+    -keyout pgdata/server.key -out pgdata/server.crt >openssl.log 2>&1 || { show openssl.log; fail "no certificate (openssl)"; }
+chmod 600 pgdata/server.key
+[ "$(id -u)" -ne 0 ] || chown postgres pgdata/server.key pgdata/server.crt
+printf 'local all all scram-sha-256\nhostssl all all 127.0.0.1/32 scram-sha-256\n' >pgdata/pg_hba.conf
+printf "listen_addresses = '127.0.0.1'\nunix_socket_directories = '%s'\nfsync = off\nssl = on\n" "$tmp/pgdata" >>pgdata/postgresql.conf
 for attempt in 1 2 3 4 5; do # a port free when asked for may be taken before the server binds it
     port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
     as_dbuser "$pgbin/pg_ctl" start -D pgdata -w -t 30 -l pgdata/server.log -o "-p $port" >/dev/null 2>&1 && break
@@ -72,11 +78,13 @@ GRANT CONNECT ON DATABASE dev TO :"role";
 SQL
 ! PGPASSWORD=wrong "$pgbin/psql" -h 127.0.0.1 -p "$port" -U "$role" -d dev -Xc '' 2>psql.err &&
     grep -q 'password authentication failed' psql.err || fail "the server did not refuse a wrong password"
+! PGPASSWORD=$password "$pgbin/psql" "host=127.0.0.1 port=$port user=$role dbname=dev sslmode=disable" -Xc '' 2>psql.err &&
+    grep -q 'no encryption' psql.err || fail "the server did not refuse a connection without TLS"
 
 exec 3< <(E2E_PG_PORT=$port E2E_DB_PASSWORD=$password exec /usr/bin/python3 "$here/aws-stand-in.py" 2>stand-in.err)
 echo $! >stand-in.pid
 read -r -t 10 stand_in_port <&3 || { show stand-in.err; fail "the AWS stand-in did not start (python3-botocore?)"; }
-export AWS_ENDPOINT_URL=http://127.0.0.1:$stand_in_port
+export AWS_ENDPOINT_URL=http://127.0.0.1:$stand_in_port PGHOSTADDR=127.0.0.1
 
 # A desktop of our own: no desktop environment is detected, so xdg-open takes its generic path,
 # which looks handlers up under $HOME only, and only when a display is set: DISPLAY names one
@@ -91,6 +99,19 @@ ln -s "$pgbin/psql" bin/psql
 printf '#!/bin/sh\n[ "$1" = -e ] && shift\n"$@" <%s/typed >%s/screen 2>&1\necho $? >%s/closed\n' "$tmp" "$tmp" "$tmp" >bin/x-terminal-emulator
 chmod +x bin/x-terminal-emulator
 echo "select 'user=' || current_user;" >typed
+# Then psql counts this run's processes (those with its HOME: other runs may share the machine)
+# whose command line holds the password; its "w0rd" survives any percent-encoding.
+cat >bin/count-password-holders <<'COUNT'
+#!/bin/sh
+n=0
+for p in /proc/[0-9]*; do
+    tr '\0' '\n' 2>/dev/null <"$p/environ" | grep -qxF "HOME=$HOME" &&
+        tr '\0' '\n' 2>/dev/null <"$p/cmdline" | grep -q 'w[0]rd' && n=$((n + 1))
+done
+echo "password on a command line: $n processes"
+COUNT
+chmod +x bin/count-password-holders
+echo '\! count-password-holders' >>typed
 desktop=false
 command -v xdg-open >/dev/null && command -v update-desktop-database >/dev/null && desktop=true
 if $desktop; then
@@ -112,7 +133,9 @@ while read -r line <&4; do
     [[ -n $line && $line != \#* ]] || continue
     line=${line//'$PORT'/$port}
     IFS='|' read -r name keys run url log expect <<<"${line// | /|}"
-    read -r how env <<<"$run"
+    read -r how words <<<"$run"
+    env=() args=() # NAME=value words set the environment, --words are iamlink-cli's options
+    for word in $words; do if [[ $word == --* ]]; then args+=("$word"); else env+=("$word"); fi; done
     read -r status text <<<"$expect"
     [ "$how" != open ] || $desktop || { skipped+=("$name"); continue; }
     if [ "${keys%% *}" = aws ]; then
@@ -128,9 +151,9 @@ while read -r line <&4; do
     : >requests.log
     code=0
     case $how in
-    print) setsid -w env $env "$cli" --print <<<"$url" >out 2>err || code=$? ;;
-    tty) env $env script -qec "$(printf '%q ' "$cli" --print "$url")" /dev/null <<<123456 >out 2>err || code=$? ;;
-    open) env $env script -qec "$(printf '%q ' "$cli" "$url")" /dev/null </dev/null >out 2>err || code=$? ;;
+    print) setsid -w env "${env[@]}" "$cli" --print "${args[@]}" <<<"$url" >out 2>err || code=$? ;;
+    tty) env "${env[@]}" script -qec "$(printf '%q ' "$cli" --print "${args[@]}" "$url")" /dev/null <<<123456 >out 2>err || code=$? ;;
+    open) env "${env[@]}" script -qec "$(printf '%q ' "$cli" "${args[@]}" "$url")" /dev/null </dev/null >out 2>err || code=$? ;;
     esac
     [ "$code" = "$status" ] || { show out; show err; fail "$name: iamlink-cli exited with $code, not $status"; }
     [ "$(paste -sd' ' requests.log)" = "$log" ] || { show requests.log; fail "$name: the stand-in saw other requests than: $log"; }

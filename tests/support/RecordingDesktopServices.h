@@ -7,8 +7,9 @@
 // Records what the connect flow asks of the desktop, in order, as short texts:
 // "open <url as sent>" (then " expires <ISO 8601>" for a connection URL whose expiration is
 // known), "alert <message>|<informative>", "busy on", "busy off", "ask <prompt>",
-// "status <text>".
-// An opened URL is answered at once with `openProblem`, a question with `textAnswer`.
+// "confirm <host>|<cluster or workgroup>|<database user>", "status <text>". An opened URL is
+// answered at once with `openProblem`, a question with `textAnswer`, a host with
+// `hostConfirmed`.
 class RecordingDesktopServices : public DesktopServices {
 public:
     void openURL(const QUrl &url, OpenAnswer answered) override
@@ -44,7 +45,15 @@ public:
         answered(openProblem);
     }
 
+    void confirmHost(const HostQuestion &question, ConfirmAnswer answered) override
+    {
+        events.append(QStringLiteral("confirm ") + question.host + u'|' + question.target + u'|'
+            + question.dbUser);
+        answered(hostConfirmed);
+    }
+
     QStringList events;
     std::optional<QString> openProblem;
     std::optional<QString> textAnswer;
+    bool hostConfirmed = false;
 };
