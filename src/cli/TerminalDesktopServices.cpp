@@ -24,7 +24,8 @@ TerminalDesktopServices::TerminalDesktopServices(
     , m_out(out)
     , m_err(err)
 {
-    ::sigaction(SIGPIPE, nullptr, &m_pipeAction);
+    for (size_t i = 0; i < std::size(givenSignals); ++i)
+        ::sigaction(givenSignals[i], nullptr, &m_givenActions[i]);
 }
 
 void TerminalDesktopServices::openURL(const QUrl &url, OpenAnswer answered)
@@ -102,7 +103,8 @@ void TerminalDesktopServices::runCommand()
     argv.push_back(nullptr);
     std::fflush(m_out);
     std::fflush(m_err);
-    ::sigaction(SIGPIPE, &m_pipeAction, nullptr);
+    for (size_t i = 0; i < std::size(givenSignals); ++i)
+        ::sigaction(givenSignals[i], &m_givenActions[i], nullptr);
     ::execvp(argv.front(), argv.data());
     const int error = errno;
     writeError(QStringLiteral("cannot run %1: %2")

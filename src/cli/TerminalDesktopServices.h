@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <iterator>
 
 // The desktop services of the command line: a finished URL is written to standard output,
 // handed to the desktop's opener, or turned into libpq's environment variables (written for a
@@ -72,6 +73,9 @@ private:
     bool m_handedOff = false;
     QStringList m_command;
     int m_exitStatus = 0;
-    // SIGPIPE as it was given to us: the network code ignores it, the command must not.
-    struct sigaction m_pipeAction = {};
+    // The signals as they were given to us, for the command: the network code ignores
+    // SIGPIPE, the interrupt notifier handles SIGINT, SIGTERM and SIGHUP (which nohup or a
+    // shell's background job may have meant to be ignored).
+    static constexpr int givenSignals[] = { SIGPIPE, SIGINT, SIGTERM, SIGHUP };
+    struct sigaction m_givenActions[std::size(givenSignals)] = {};
 };

@@ -71,6 +71,8 @@ private Q_SLOTS:
         for (const QJsonValue &argument : row[u"args"].toArray())
             arguments.append(expanded(argument));
         QProcess process;
+        if (row[u"ignoreHUP"].toBool())
+            process.setChildProcessModifier([] { ::signal(SIGHUP, SIG_IGN); });
         process.start(QStringLiteral(IAMLINK_CLI_PATH), arguments);
         QVERIFY(process.waitForStarted());
         process.write(expanded(row[u"input"]).toUtf8());
