@@ -11,6 +11,11 @@ build=${1:-build}
 runs=${RUNS:-10}
 app=$(cd "$build" && pwd)/iamlink
 [ -x "$app" ] || { echo "window-startup: $app not built" >&2; exit 1; }
+# A runtime folder of its own, so that each run is a first instance: a window already open in
+# this session would take the launch over.
+runtime=$(mktemp -d)
+trap 'rm -rf "$runtime"' EXIT
+export XDG_RUNTIME_DIR=$runtime
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 fi

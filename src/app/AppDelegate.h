@@ -21,9 +21,13 @@ public:
 public Q_SLOTS:
     void openURL();
     void cancel();
+    // Puts `url` (from a link or the command line; none: the field is kept) in the field and
+    // brings the window forward; nothing connects until the user does.
+    void showURL(const QString &url);
 
 private:
     QPointer<QLineEdit> m_urlField;
+    QPointer<QWidget> m_window;
     QtDesktopServices m_desktop;
     ConnectFlow m_flow;
 };

@@ -2,6 +2,9 @@
 
 #include "ui_MainWindow.h"
 
+#include <QShortcut>
+#include <QToolButton>
+
 #include <limits>
 
 MainWindow::MainWindow(QWidget *parent)
@@ -16,6 +19,13 @@ MainWindow::MainWindow(QWidget *parent)
     // connect button; click() does nothing while the button is disabled.
     connect(
         m_ui->urlField, &QLineEdit::returnPressed, m_ui->connectButton, &QAbstractButton::click);
+    // Escape cancels what the window waits for; the alerts and the MFA question, being
+    // modal, take their own Escape first.
+    connect(new QShortcut(QKeySequence::Cancel, this), &QShortcut::activated, m_ui->cancelButton,
+        &QAbstractButton::click);
+    // The field's clear button has an icon only; a screen reader needs its name.
+    for (QToolButton *button : m_ui->urlField->findChildren<QToolButton *>())
+        button->setAccessibleName(tr("Clear the URL"));
 }
 
 MainWindow::~MainWindow() = default;
@@ -38,4 +48,9 @@ QAbstractButton *MainWindow::cancelButton() const
 QProgressBar *MainWindow::progressIndicator() const
 {
     return m_ui->progressIndicator;
+}
+
+QLabel *MainWindow::statusLine() const
+{
+    return m_ui->statusLine;
 }

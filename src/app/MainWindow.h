@@ -5,6 +5,7 @@
 #include <memory>
 
 class QAbstractButton;
+class QLabel;
 class QLineEdit;
 class QProgressBar;
 
@@ -12,8 +13,9 @@ namespace Ui {
 class MainWindow;
 }
 
-// The one window, laid out by MainWindow.ui: the URL field, Connect, Cancel and the busy
-// indicator. It has no behaviour of its own; AppDelegate drives it.
+// The one window, laid out by MainWindow.ui: the URL field, the status line under it, Connect,
+// Cancel and the busy indicator. Return in the field connects, Escape cancels; the rest of its
+// behaviour is AppDelegate's.
 class MainWindow : public QWidget {
     Q_OBJECT
 public:
@@ -24,6 +26,7 @@ public:
     QAbstractButton *connectButton() const;
     QAbstractButton *cancelButton() const;
     QProgressBar *progressIndicator() const;
+    QLabel *statusLine() const;
 
 private:
     std::unique_ptr<Ui::MainWindow> m_ui;

@@ -2,6 +2,7 @@
 
 #include "DesktopOpener.h"
 #include "DisplayedText.h"
+#include "PasswordExpiry.h"
 
 #include <QAbstractButton>
 #include <QDesktopServices>
@@ -13,24 +14,71 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-QtDesktopServices::QtDesktopServices(
-    QWidget *window, QAbstractButton *connectButton, QProgressBar *progressIndicator)
+QtDesktopServices::QtDesktopServices(QWidget *window,
+    QAbstractButton *connectButton,
+    QProgressBar *progressIndicator,
+    QLabel *statusLine)
     : m_window(window)
     , m_connectButton(connectButton)
     , m_progressIndicator(progressIndicator)
+    , m_statusLine(statusLine)
 {
+    m_expirationTimer.setInterval(std::chrono::seconds(15));
+    QObject::connect(&m_expirationTimer, &QTimer::timeout, [this] { showOpened(); });
 }
 
 void QtDesktopServices::openURL(const QUrl &url, OpenAnswer answered)
 {
+    open(url, std::nullopt, std::move(answered));
+}
+
+void QtDesktopServices::openConnectionURL(
+    const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered)
+{
+    open(url, expiration, std::move(answered));
+}
+
+void QtDesktopServices::open(
+    const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered)
+{
+    // Of the URL only its scheme is told: the rest may hold the password.
+    auto opened = [this, answered = std::move(answered), expiration, scheme = url.scheme()](
+                      const std::optional<QString> &problem) {
+        if (!problem) {
+            m_opened = QStringLiteral("Opened in the %1: handler.").arg(scheme);
+            m_expiration = expiration;
+            showOpened();
+        }
+        answered(problem);
+    };
 #if defined(Q_OS_WIN)
     // No opener program to run: the shell's own URL handling answers at once.
-    answered(QDesktopServices::openUrl(url)
+    opened(QDesktopServices::openUrl(url)
             ? std::nullopt
             : std::optional(QStringLiteral("The desktop found no application for it.")));
 #else
-    DesktopOpener::open(url, std::move(answered));
+    DesktopOpener::open(url, std::move(opened));
 #endif
+}
+
+void QtDesktopServices::showOpened()
+{
+    if (!m_statusLine)
+        return;
+    m_statusLine->setText(
+        m_expiration ? m_opened + u' ' + passwordExpiryText(*m_expiration) : m_opened);
+    // Until it has expired, "in N minutes" is kept true.
+    if (m_expiration && QDateTime::currentDateTimeUtc() < *m_expiration)
+        m_expirationTimer.start();
+    else
+        m_expirationTimer.stop();
+}
+
+void QtDesktopServices::showStatus(const QString &text)
+{
+    m_expirationTimer.stop();
+    if (m_statusLine)
+        m_statusLine->setText(text);
 }
 
 // A window-modal message box, deleted once closed; `open()` shows it and returns at once,
@@ -52,6 +100,7 @@ static QMessageBox *sheet(
 
 void QtDesktopServices::showAlertSheet(const QString &messageText, const QString &informativeText)
 {
+    showStatus(QString());
     QMessageBox *alert = sheet(m_window, messageText, informativeText);
     alert->setStandardButtons(QMessageBox::Ok);
     alert->open();

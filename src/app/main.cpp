@@ -1,5 +1,6 @@
 #include "AppDelegate.h"
 #include "MainWindow.h"
+#include "SingleInstance.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -18,9 +19,15 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral(
         "The window of iamlink: paste a Redshift IAM URL and press Connect to open it with\n"
         "temporary credentials in the desktop's postgres: handler; any other URL is opened\n"
-        "as given, less a leading jdbc:. iamlink-cli does the same on the command line."));
+        "as given, less a leading jdbc:. iamlink-cli does the same on the command line.\n"
+        "\n"
+        "A URL given here (a jdbc: link clicked in a browser) is put in the field, and\n"
+        "nothing connects until Connect is pressed. A window already open takes it instead:\n"
+        "there is one iamlink window per user session."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("URL"),
+        QStringLiteral("The URL to put in the field, not yet connected."), QStringLiteral("[URL]"));
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
@@ -37,9 +44,19 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("io.github.iamlink.iamlink"));
+    // Qt's own options are gone from the arguments now.
+    parser.parse(QApplication::arguments());
+    const QString url = parser.positionalArguments().value(0);
 
+    SingleInstance instance;
+    if (instance.handOver(url))
+        return 0;
+    instance.listen();
     MainWindow window;
     AppDelegate delegate(window);
+    if (!url.isEmpty())
+        delegate.showURL(url);
+    QObject::connect(&instance, &SingleInstance::received, &delegate, &AppDelegate::showURL);
     window.show();
     return QApplication::exec();
 }

@@ -25,7 +25,7 @@ void handleInterrupt(int)
 InterruptNotifier::InterruptNotifier(QObject *parent)
     : QObject(parent)
 {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, interruptSockets) != 0)
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, interruptSockets) != 0)
         return;
     m_notifier = new QSocketNotifier(interruptSockets[1], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &InterruptNotifier::readInterrupt);

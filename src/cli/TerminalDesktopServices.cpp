@@ -1,15 +1,21 @@
 #include "TerminalDesktopServices.h"
 
+#include "ConnectionEnvironment.h"
 #include "DesktopOpener.h"
 #include "DisplayedText.h"
+#include "PasswordExpiry.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QSocketNotifier>
 #include <QUrl>
 
 #include <algorithm>
-
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <vector>
 
 TerminalDesktopServices::TerminalDesktopServices(
     OpenMode mode, QStringList allowedHosts, std::FILE *out, std::FILE *err)
@@ -18,18 +24,132 @@ TerminalDesktopServices::TerminalDesktopServices(
     , m_out(out)
     , m_err(err)
 {
+    for (size_t i = 0; i < std::size(givenSignals); ++i)
+        ::sigaction(givenSignals[i], nullptr, &m_givenActions[i]);
 }
 
 void TerminalDesktopServices::openURL(const QUrl &url, OpenAnswer answered)
 {
-    if (m_mode == OpenMode::Desktop) {
-        DesktopOpener::open(url, std::move(answered));
+    handOff(url, std::nullopt, std::move(answered));
+}
+
+void TerminalDesktopServices::openConnectionURL(
+    const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered)
+{
+    handOff(url, expiration, std::move(answered));
+}
+
+void TerminalDesktopServices::handOff(
+    const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered)
+{
+    m_handedOff = true;
+    switch (m_mode) {
+    case OpenMode::Desktop:
+        DesktopOpener::open(
+            url, [this, expiration, answered](const std::optional<QString> &problem) {
+                if (!problem)
+                    tellExpiration(expiration);
+                answered(problem);
+            });
+        return;
+    case OpenMode::Print: {
+        const QByteArray line = url.toEncoded() + '\n';
+        std::fwrite(line.constData(), 1, size_t(line.size()), m_out);
+        std::fflush(m_out);
+        tellExpiration(expiration);
+        break;
+    }
+    default:
+        writeConnection(url, expiration);
+    }
+    // A failure of these modes is told here, in their own words: the flow's "no application
+    // opens" alert would not fit.
+    answered(std::nullopt);
+}
+
+void TerminalDesktopServices::writeConnection(
+    const QUrl &url, const std::optional<QDateTime> &expiration)
+{
+    const auto environment = ConnectionEnvironment::forURL(url);
+    if (!environment) {
+        notAConnection(QStringLiteral("a %1: URL").arg(url.scheme()));
         return;
     }
-    const QByteArray line = url.toEncoded() + '\n';
-    std::fwrite(line.constData(), 1, size_t(line.size()), m_out);
+    if (m_mode != OpenMode::JSON && !environment->leftOut().isEmpty())
+        writeError(QStringLiteral("left out what has no libpq variable: ")
+            + environment->leftOut().join(QStringLiteral(", ")));
+    const QByteArray text
+        = m_mode == OpenMode::JSON ? environment->json(expiration) : environment->shellExports();
+    if (m_mode != OpenMode::Command) {
+        std::fwrite(text.constData(), 1, size_t(text.size()), m_out);
+        std::fflush(m_out);
+        tellExpiration(expiration);
+        return;
+    }
+    tellExpiration(expiration);
+    for (const auto &[name, value] : environment->variables())
+        qputenv(name.constData(), value.toUtf8());
+    runCommand();
+}
+
+void TerminalDesktopServices::runCommand()
+{
+    std::vector<QByteArray> arguments;
+    for (const QString &argument : std::as_const(m_command))
+        arguments.push_back(QFile::encodeName(argument));
+    std::vector<char *> argv;
+    for (QByteArray &argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
     std::fflush(m_out);
-    answered(std::nullopt);
+    std::fflush(m_err);
+    for (size_t i = 0; i < std::size(givenSignals); ++i)
+        ::sigaction(givenSignals[i], &m_givenActions[i], nullptr);
+    ::execvp(argv.front(), argv.data());
+    const int error = errno;
+    writeError(QStringLiteral("cannot run %1: %2")
+                   .arg(m_command.constFirst(), QString::fromLocal8Bit(std::strerror(error))));
+    m_exitStatus = error == ENOENT ? 127 : 126;
+}
+
+int TerminalDesktopServices::finish()
+{
+    if (!m_handedOff && m_exitStatus == 0 && m_mode != OpenMode::Print
+        && m_mode != OpenMode::Desktop)
+        notAConnection(QStringLiteral("a text without a scheme"));
+    return m_exitStatus;
+}
+
+void TerminalDesktopServices::notAConnection(const QString &what)
+{
+    showAlertSheet(QStringLiteral("Not a PostgreSQL URL"),
+        QStringLiteral("libpq's variables (--env, --json, --) come from a Redshift IAM URL or "
+                       "a postgres:// URL, not from %1.")
+            .arg(what));
+}
+
+void TerminalDesktopServices::showStatus(const QString &text)
+{
+    if (m_verbose)
+        writeLine(text);
+}
+
+void TerminalDesktopServices::tellExpiration(const std::optional<QDateTime> &expiration)
+{
+    if (expiration)
+        writeLine(passwordExpiryText(*expiration));
+}
+
+void TerminalDesktopServices::writeError(const QString &text)
+{
+    writeLine(QCoreApplication::applicationName() + QStringLiteral(": ") + text);
+}
+
+void TerminalDesktopServices::writeLine(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_err);
+    std::fflush(m_err);
 }
 
 void TerminalDesktopServices::showAlertSheet(

@@ -5,6 +5,8 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <cstdio>
@@ -12,7 +14,8 @@
 
 namespace {
 
-const char usageLine[] = "Usage: iamlink-cli [--print] [--allow-host HOST]... [URL]\n";
+const char usageLine[] = "Usage: iamlink-cli [--print | --env | --json] [--verbose] "
+                         "[--allow-host HOST]... [URL] [-- COMMAND [ARG...]]\n";
 
 int usageError(const QString &reason)
 {
@@ -37,6 +40,16 @@ QString readURLFromStandardInput()
     return QString::fromUtf8(bytes);
 }
 
+// Whether execvp would find `program`, so that a misspelt command costs no credentials.
+bool isRunnable(const QString &program)
+{
+    if (program.contains(u'/')) {
+        const QFileInfo file(program);
+        return file.isFile() && file.isExecutable();
+    }
+    return !QStandardPaths::findExecutable(program).isEmpty();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -55,11 +68,18 @@ int main(int argc, char *argv[])
         "Without URL, or with -, the URL is read from standard input, so that keys in it\n"
         "stay out of process lists and shell history.\n"
         "\n"
+        "After --, iamlink-cli becomes COMMAND (searched in PATH) with the connection in\n"
+        "libpq's variables PGHOST, PGPORT, PGDATABASE, PGUSER, PGPASSWORD (and PGSSLMODE, …),\n"
+        "so that the password is on no command line:\n"
+        "  iamlink-cli URL -- pg_dump -Fc -f dump.pgc\n"
+        "  eval \"$(iamlink-cli --env URL)\"\n"
+        "\n"
         "AWS keys come from the URL (AccessKeyID, SecretAccessKey, SessionToken), a Profile\n"
         "item, AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY, else the AWS_PROFILE or default\n"
         "profile of the AWS CLI's files, as the AWS CLI finds them.\n"
         "\n"
-        "Exit status: 0 done, 1 an alert (printed on standard error), 2 bad usage.\n"
+        "Exit status: 0 done, 1 an alert (printed on standard error), 2 bad usage; after --,\n"
+        "COMMAND's, or 127 when it is not found.\n"
         "Environment: besides the AWS CLI's key, profile and region variables,\n"
         "AWS_ENDPOINT_URL_<SERVICE> or AWS_ENDPOINT_URL replaces an endpoint; AWS_CA_BUNDLE\n"
         "adds trusted certificates; http_proxy, https_proxy and no_proxy are honoured."));
@@ -68,6 +88,16 @@ int main(int argc, char *argv[])
     const QCommandLineOption printOption(QStringLiteral("print"),
         QStringLiteral("Write the URL to standard output instead of opening it."));
     parser.addOption(printOption);
+    const QCommandLineOption envOption(QStringLiteral("env"),
+        QStringLiteral("Write the connection as export lines for a POSIX shell's eval."));
+    parser.addOption(envOption);
+    const QCommandLineOption jsonOption(QStringLiteral("json"),
+        QStringLiteral("Write the connection as one JSON object (url, host, port, database, "
+                       "user, password, expiration)."));
+    parser.addOption(jsonOption);
+    const QCommandLineOption verboseOption(QStringLiteral("verbose"),
+        QStringLiteral("Tell on standard error what iamlink-cli is waiting for."));
+    parser.addOption(verboseOption);
     const QCommandLineOption allowHostOption(QStringLiteral("allow-host"),
         QStringLiteral("Let the password go to HOST without asking, although it is not AWS's own "
                        "name for the cluster (a domain name, load balancer or tunnel of yours). "
@@ -81,8 +111,17 @@ int main(int argc, char *argv[])
     parser.addPositionalArgument(QStringLiteral("URL"),
         QStringLiteral("The URL to open; - or none reads standard input."),
         QStringLiteral("[URL]"));
+    parser.addPositionalArgument(QStringLiteral("COMMAND"),
+        QStringLiteral("Run with the connection in its environment."),
+        QStringLiteral("[-- COMMAND [ARG...]]"));
 
-    if (!parser.parse(QCoreApplication::arguments()))
+    // Everything after the first "--" is the command, options of its own included.
+    QStringList arguments = QCoreApplication::arguments();
+    const qsizetype dashes = arguments.indexOf(QStringLiteral("--"), 1);
+    const QStringList command = dashes < 0 ? QStringList() : arguments.sliced(dashes + 1);
+    if (dashes >= 0)
+        arguments.resize(dashes);
+    if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (parser.isSet(helpOption))
         parser.showHelp(0);
@@ -91,15 +130,32 @@ int main(int argc, char *argv[])
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 1)
         return usageError(QStringLiteral("too many arguments"));
+    const bool print = parser.isSet(printOption), env = parser.isSet(envOption),
+               json = parser.isSet(jsonOption), run = dashes >= 0;
+    if (int(print) + int(env) + int(json) + int(run) > 1)
+        return usageError(QStringLiteral("--print, --env, --json and -- exclude each other"));
+    if (run && command.isEmpty())
+        return usageError(QStringLiteral("no command after --"));
+    if (run && !isRunnable(command.constFirst())) {
+        const QByteArray text = QCoreApplication::applicationName().toUtf8() + ": "
+            + command.constFirst().toLocal8Bit() + ": command not found\n";
+        std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+        return 127;
+    }
 
     const QString text = positional.isEmpty() || positional.first() == QLatin1String("-")
         ? readURLFromStandardInput()
         : positional.first();
 
-    TerminalDesktopServices desktop(parser.isSet(printOption)
-            ? TerminalDesktopServices::OpenMode::Print
-            : TerminalDesktopServices::OpenMode::Desktop,
+    using OpenMode = TerminalDesktopServices::OpenMode;
+    TerminalDesktopServices desktop(print ? OpenMode::Print
+            : env                         ? OpenMode::Environment
+            : json                        ? OpenMode::JSON
+            : run                         ? OpenMode::Command
+                                          : OpenMode::Desktop,
         parser.values(allowHostOption));
+    desktop.setCommand(command);
+    desktop.setVerbose(parser.isSet(verboseOption));
     desktop.setOpensBrowser(!parser.isSet(noBrowserOption));
     ConnectFlow flow(desktop);
     InterruptNotifier interrupts;
@@ -109,5 +165,5 @@ int main(int argc, char *argv[])
     QTimer::singleShot(0, &flow, [&flow, &text] { flow.openURLString(text); });
     QObject::connect(&flow, &ConnectFlow::finished, &app, &QCoreApplication::quit);
     QCoreApplication::exec();
-    return desktop.exitStatus();
+    return desktop.finish();
 }

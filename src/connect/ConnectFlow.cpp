@@ -154,6 +154,7 @@ void ConnectFlow::resolveKeys(
         signInWithPlugin(url, region);
         return;
     }
+    m_desktop.showStatus(QStringLiteral("Finding AWS keys…"));
     lastTask = resolver.resolve(m_send, m_desktop, this,
         [self = QPointer(this), url, region](const CredentialsResolver::Resolution &resolved) {
             if (self)
@@ -191,6 +192,7 @@ void ConnectFlow::requestCredentials(const RedshiftIAMURL &url,
         return;
     }
     const AWSCredentials &credentials = std::get<AWSCredentials>(resolved);
+    m_desktop.showStatus(QStringLiteral("Asking AWS for credentials…"));
     if (url.workgroupName)
         requestServerlessCredentials(url, credentials, region);
     else if (url.describeCluster)
@@ -288,7 +290,9 @@ void ConnectFlow::completeConnection(CredentialsResult result, QUrl connectionUR
         connectionURL.setUserName(present(*result.dbUser), QUrl::DecodedMode);
         connectionURL.setPassword(present(*result.dbPassword), QUrl::DecodedMode);
         if (connectionURL.isValid()) {
-            open(connectionURL);
+            m_desktop.showStatus(QStringLiteral("Opening…"));
+            m_desktop.openConnectionURL(
+                connectionURL, result.expiration, openAnswer(connectionURL.scheme()));
             return;
         }
     }
@@ -297,8 +301,13 @@ void ConnectFlow::completeConnection(CredentialsResult result, QUrl connectionUR
 
 void ConnectFlow::open(const QUrl &url)
 {
-    const QPointer<ConnectFlow> self(this);
-    m_desktop.openURL(url, [self, scheme = url.scheme()](const std::optional<QString> &problem) {
+    m_desktop.showStatus(QStringLiteral("Opening…"));
+    m_desktop.openURL(url, openAnswer(url.scheme()));
+}
+
+DesktopServices::OpenAnswer ConnectFlow::openAnswer(const QString &scheme)
+{
+    return [self = QPointer(this), scheme](const std::optional<QString> &problem) {
         if (!self)
             return;
         if (!problem) {
@@ -315,7 +324,7 @@ void ConnectFlow::open(const QUrl &url)
                                              "to get the URL instead.")
                             : QStringLiteral("Install an application that handles %1: URLs.")
                                   .arg(scheme)) });
-    });
+    };
 }
 
 void ConnectFlow::showAlertSheet(const Alert &alert)

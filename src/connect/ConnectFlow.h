@@ -4,6 +4,7 @@
 #include "ClusterEndpointResult.h"
 #include "CredentialsResolver.h"
 #include "CredentialsResult.h"
+#include "DesktopServices.h"
 #include "HttpClient.h"
 #include "RedshiftIAMURL.h"
 
@@ -15,8 +16,6 @@
 #include <functional>
 #include <memory>
 #include <variant>
-
-class DesktopServices;
 
 // The connect flow shared by the window and the command line: classifies the pasted text,
 // opens ordinary URLs, and turns a Redshift IAM URL into temporary database credentials
@@ -61,6 +60,9 @@ private:
         const QString &region);
     void completeConnection(CredentialsResult result, QUrl connectionURL);
     void open(const QUrl &url);
+    // Ends the connect with the opener's answer: an alert that names `scheme` when nothing
+    // took the URL.
+    DesktopServices::OpenAnswer openAnswer(const QString &scheme);
     void showAlertSheet(const Alert &alert);
     void setBusy(bool busy);
     // Sends a prepared call; `then` gets what `read` makes of its reply, unless the flow is

@@ -37,13 +37,16 @@ void AssumeRoleCredentialsSource::sourceFinished(const Result &result)
     if (!m_role.mfaSerial)
         return assumeRole(*credentials, std::nullopt);
     m_asking = true;
+    m_desktop.showStatus(QStringLiteral("Waiting for the MFA code…"));
     m_desktop.askForText(
         QStringLiteral("Enter MFA code for %1:").arg(displayedText(*m_role.mfaSerial)),
         [self = QPointer(this), credentials = *credentials](const std::optional<QString> &code) {
             if (!self || !std::exchange(self->m_asking, false))
                 return;
-            if (code && !code->isEmpty())
+            if (code && !code->isEmpty()) {
+                self->m_desktop.showStatus(QStringLiteral("Finding AWS keys…"));
                 return self->assumeRole(credentials, code);
+            }
             self->finishLater(Alert { QStringLiteral("No MFA code"),
                 QStringLiteral("The profile \"%1\" assumes its role with the MFA device %2, "
                                "and no code was entered.")

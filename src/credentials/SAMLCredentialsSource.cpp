@@ -97,6 +97,7 @@ void SAMLCredentialsSource::start()
     }
     m_timeout.start(m_settings.timeoutSeconds * timeoutSecond);
     m_showing = true;
+    m_desktop.showStatus(QStringLiteral("Waiting for your identity provider…"));
     m_desktop.beginBrowserSignIn(
         QStringLiteral("Sign in with your identity provider in the browser. iamlink waits for "
                        "its answer on 127.0.0.1:%1 for %2 s. The sign-in page:")
@@ -137,6 +138,7 @@ Alert SAMLCredentialsSource::rolesAlert(const QString &messageText, const QStrin
 void SAMLCredentialsSource::received(const SAMLResponseListener::Received &form)
 {
     endSignIn();
+    m_desktop.showStatus(QStringLiteral("Finding AWS keys…"));
     const QString *refused = std::get_if<QString>(&form);
     auto read = refused ? std::variant<SAMLAssertion, QString>(*refused)
                         : SAMLAssertion::read(std::get<QByteArray>(form));

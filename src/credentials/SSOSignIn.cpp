@@ -209,6 +209,7 @@ void SSOSignIn::authorize(const Registration &registration)
             m_expiresIn = qBound(1, answer[u"expiresIn"].toInt(600), 3600);
             m_waited = 0;
             m_showing = true;
+            m_desktop.showStatus(QStringLiteral("Waiting for the sign-in in the browser…"));
             m_desktop.beginBrowserSignIn(
                 QStringLiteral("To sign in to AWS IAM Identity Center for the profile \"%1\", "
                                "confirm the code %2 on this page:")
@@ -332,8 +333,10 @@ void SSOSignIn::cancel()
 void SSOSignIn::finish(const Result &result)
 {
     m_pollTimer.stop();
-    if (std::exchange(m_showing, false))
+    if (std::exchange(m_showing, false)) {
         m_desktop.endBrowserSignIn();
+        m_desktop.showStatus(QStringLiteral("Finding AWS keys…"));
+    }
     if (auto completion = std::exchange(m_completion, {}))
         completion(result);
 }

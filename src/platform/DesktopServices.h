@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -47,6 +48,20 @@ public:
     // `answered` runs once, on the main thread (possibly before confirmHost returns). A front
     // end that cannot ask says why itself.
     virtual void confirmHost(const HostQuestion &question, ConfirmAnswer answered) = 0;
+
+    // What the connect is waiting for, one short sentence ("Asking AWS for credentials…") for
+    // a status line, until the next one or the connect's end.
+    virtual void showStatus(const QString &text) { Q_UNUSED(text) }
+    // Hands on the connection URL made with temporary credentials, whose password stops
+    // working at `expiration` (when the service said): opened as any URL unless a front end
+    // does more with it.
+    virtual void openConnectionURL(
+        const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered)
+    {
+        Q_UNUSED(expiration)
+        openURL(url, std::move(answered));
+    }
+
     // The index of the choice the user made; absent when they declined or nobody can be asked.
     using ChoiceAnswer = std::function<void(const std::optional<qsizetype> &index)>;
 

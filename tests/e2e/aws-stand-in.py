@@ -27,6 +27,7 @@ import http.server
 import json
 import os
 import secrets
+import time
 import urllib.parse
 from xml.sax.saxutils import escape
 
@@ -54,6 +55,11 @@ def issue():
     return key, *issued[key].values()
 
 
+def in_15_minutes():
+    """The expiration of a database password: 900 s, the default DurationSeconds."""
+    return time.time() + 900
+
+
 def cluster(params, _):
     check(params.get("ClusterIdentifier") == "examplecluster", 404, "ClusterNotFound",
           "No such cluster.")
@@ -64,7 +70,8 @@ def get_cluster_credentials(params, headers):
     check(params.get("DbUser") == "alice", 400, "InvalidParameterValue", "Unexpected DbUser.")
     return (f'<GetClusterCredentialsResponse xmlns="{REDSHIFT}"><GetClusterCredentialsResult>'
             f"<DbUser>IAM:alice</DbUser><DbPassword>{escape(os.environ['E2E_DB_PASSWORD'])}"
-            "</DbPassword><Expiration>2030-01-01T00:00:00Z</Expiration>"
+            "</DbPassword><Expiration>"
+            f"{time.strftime('%Y-%m-%dT%H:%M:%SZ', time.gmtime(in_15_minutes()))}</Expiration>"
             "</GetClusterCredentialsResult></GetClusterCredentialsResponse>")
 
 
@@ -81,7 +88,7 @@ def get_credentials(params, _):
           "ValidationException", "Unexpected workgroup or database.")
     # The database user follows from the IAM identity that signed the call.
     return {"dbUser": "IAM:alice", "dbPassword": os.environ["E2E_DB_PASSWORD"],
-            "expiration": 1893456000}
+            "expiration": in_15_minutes()}
 
 
 def assume_role(params, _):

@@ -170,14 +170,17 @@ while read -r line <&4; do
     print) setsid -w env "${env[@]}" "$cli" --print "${args[@]}" <<<"$url" >out 2>err || code=$? ;;
     tty) env "${env[@]}" script -qec "$(printf '%q ' "$cli" --print "${args[@]}" "$url")" /dev/null <<<123456 >out 2>err || code=$? ;;
     open) env "${env[@]}" script -qec "$(printf '%q ' "$cli" "${args[@]}" "$url")" /dev/null </dev/null >out 2>err || code=$? ;;
+    run) env "${env[@]}" "$cli" "${args[@]}" "$url" -- psql -XtA <typed >screen 2>err || code=$? ;;
+    eval) env "${env[@]}" sh -c 'eval "$("$0" --env "$1")" && psql -XtAc "select '\''user='\'' || current_user"' \
+        "$cli" "$url" >screen 2>err || code=$? ;;
     esac
     [ "$code" = "$status" ] || { show out; show err; fail "$name: iamlink-cli exited with $code, not $status"; }
     [ "$(paste -sd' ' requests.log)" = "$log" ] || { show requests.log; fail "$name: the stand-in saw other requests than: $log"; }
     if [ "$status" = 0 ] && [ "$how" = open ]; then
         # xdg-open runs the handler detached, so it may finish after iamlink-cli has exited.
         for ((i = 0; i < 100; i++)); do [ -s closed ] && break; sleep 0.1; done
-        [ ! -s out ] && [ "$(cat closed 2>/dev/null)" = 0 ] || { show screen; fail "$name: no login through the handler"; }
-    elif [ "$status" = 0 ]; then
+        [ -z "$(grep -v "The password expires at" out)" ] && [ "$(cat closed 2>/dev/null)" = 0 ] || { show screen; fail "$name: no login through the handler"; }
+    elif [ "$status" = 0 ] && [[ $how == print || $how == tty ]]; then
         psql "$(grep -o 'postgres://[^[:space:]]*' out)" -XtA <typed >screen 2>&1 || { show out; show screen; fail "$name: psql could not log in"; }
     elif [ "$how" = print ] && [ -s out ] || grep -qs postgres:// out; then # a terminal shows errors too, never the URL
         show out; fail "$name: output although iamlink-cli failed"

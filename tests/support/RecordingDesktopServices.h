@@ -5,11 +5,13 @@
 #include <QStringList>
 
 // Records what the connect flow asks of the desktop, in order, as short texts:
-// "open <url as sent>", "alert <message>|<informative>", "busy on", "busy off", "ask <prompt>",
-// "confirm <host>|<cluster or workgroup>|<database user>", "sign-in <instructions>|<url>[ now]",
-// "sign-in end", "choose <prompt>|<choice>|<choice>…". An opened URL is answered at once with
-// `openProblem`, a question with `textAnswer`, a host with `hostConfirmed`, a choice with
-// `choiceAnswer`; a sign-in's page goes to `browser`, if set, and its cancel is kept.
+// "open <url as sent>" (then " expires <ISO 8601>" for a connection URL whose expiration is
+// known), "alert <message>|<informative>", "busy on", "busy off", "ask <prompt>",
+// "confirm <host>|<cluster or workgroup>|<database user>", "status <text>",
+// "sign-in <instructions>|<url>[ now]", "sign-in end", "choose <prompt>|<choice>|<choice>…". An
+// opened URL is answered at once with `openProblem`, a question with `textAnswer`, a host with
+// `hostConfirmed`, a choice with `choiceAnswer`; a sign-in's page goes to `browser`, if set,
+// and its cancel is kept.
 class RecordingDesktopServices : public DesktopServices {
 public:
     void openURL(const QUrl &url, OpenAnswer answered) override
@@ -30,6 +32,19 @@ public:
     {
         events.append(QStringLiteral("ask ") + prompt);
         answered(textAnswer);
+    }
+
+    void showStatus(const QString &text) override
+    {
+        events.append(QStringLiteral("status ") + text);
+    }
+    void openConnectionURL(
+        const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered) override
+    {
+        events.append(QStringLiteral("open ") + QString::fromUtf8(url.toEncoded())
+            + (expiration ? QStringLiteral(" expires ") + expiration->toUTC().toString(Qt::ISODate)
+                          : QString()));
+        answered(openProblem);
     }
 
     void beginBrowserSignIn(const QString &instructions,

@@ -39,15 +39,15 @@ private:
     Settings m_previous;
 };
 
-// The proxies, through which the machine could route loopback traffic elsewhere, and every
-// AWS_ variable (keys, profiles, regions, endpoints, trust), unset.
+// The proxies, through which the machine could route loopback traffic elsewhere, every
+// AWS_ variable (keys, profiles, regions, endpoints, trust) and every PG one (libpq's), unset.
 inline ScopedEnv::Settings cleanEnvironment()
 {
     ScopedEnv::Settings unset { { "http_proxy", {} }, { "https_proxy", {} }, { "all_proxy", {} },
         { "no_proxy", {} }, { "HTTP_PROXY", {} }, { "HTTPS_PROXY", {} }, { "ALL_PROXY", {} },
         { "NO_PROXY", {} } };
     for (const QString &variable : QProcess::systemEnvironment()) {
-        if (variable.startsWith(u"AWS_"))
+        if (variable.startsWith(u"AWS_") || variable.startsWith(u"PG"))
             unset.append({ variable.section(u'=', 0, 0).toUtf8(), std::nullopt });
     }
     return unset;
