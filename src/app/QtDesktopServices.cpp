@@ -9,6 +9,7 @@
 #include <QDialogButtonBox>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -154,12 +155,17 @@ void QtDesktopServices::beginBrowserSignIn(
     auto *sheet = new QDialog(m_window);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     sheet->setWindowTitle(QStringLiteral("Sign in"));
-    auto *text = new QLabel(instructions + u'\n' + QString::fromUtf8(url.toEncoded()), sheet);
-    // The instructions quote what a service sent: never markup. The code and the page can be
-    // copied from it.
+    sheet->setMinimumWidth(480);
+    // The instructions quote what a service sent: never markup. The code can be copied from
+    // them, and the page, however long, from a field of its own.
+    auto *text = new QLabel(instructions, sheet);
     text->setTextFormat(Qt::PlainText);
     text->setWordWrap(true);
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto *page = new QLineEdit(QString::fromUtf8(url.toEncoded()), sheet);
+    page->setReadOnly(true);
+    page->setCursorPosition(0);
+    page->setAccessibleName(QStringLiteral("Sign-in page"));
     auto *problem = new QLabel(sheet);
     problem->setTextFormat(Qt::PlainText);
     problem->setWordWrap(true);
@@ -170,6 +176,7 @@ void QtDesktopServices::beginBrowserSignIn(
     openButton->setDefault(true);
     auto *layout = new QVBoxLayout(sheet);
     layout->addWidget(text);
+    layout->addWidget(page);
     layout->addWidget(problem);
     layout->addWidget(buttons);
     QObject::connect(openButton, &QAbstractButton::clicked, problem, [url, problem] {
