@@ -113,6 +113,9 @@ SSOSignIn::SSOSignIn(HttpSend send, DesktopServices &desktop, Session session, Q
     , m_session(std::move(session))
 {
     m_pollTimer.setSingleShot(true);
+    // A coarse timer may fire a little early, and a poll before the interval is up is answered
+    // with slow_down.
+    m_pollTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_pollTimer, &QTimer::timeout, this, &SSOSignIn::poll);
 }
 
