@@ -19,7 +19,7 @@ namespace {
 // What reached the desktop: the URLs opened, the number of alerts and of sign-ins begun.
 class RecordingDesktop : public DesktopServices {
 public:
-    void openURL(const QUrl &url, OpenAnswer answered) override
+    void openURL(const QUrl &url, const std::optional<QDateTime> &, OpenAnswer answered) override
     {
         opened.append(url);
         answered(std::nullopt);

@@ -28,18 +28,7 @@ QtDesktopServices::QtDesktopServices(QWidget *window,
     QObject::connect(&m_expirationTimer, &QTimer::timeout, [this] { showOpened(); });
 }
 
-void QtDesktopServices::openURL(const QUrl &url, OpenAnswer answered)
-{
-    open(url, std::nullopt, std::move(answered));
-}
-
-void QtDesktopServices::openConnectionURL(
-    const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered)
-{
-    open(url, expiration, std::move(answered));
-}
-
-void QtDesktopServices::open(
+void QtDesktopServices::openURL(
     const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered)
 {
     // Of the URL only its scheme is told: the rest may hold the password.

@@ -25,14 +25,14 @@ public:
         QProgressBar *progressIndicator,
         QLabel *statusLine);
 
-    void openURL(const QUrl &url, OpenAnswer answered) override;
+    // Once the URL is handed on, the status line says so, with `expiration`.
+    void openURL(
+        const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered) override;
     void showAlertSheet(const QString &messageText, const QString &informativeText) override;
     void setBusy(bool busy) override;
     void askForText(const QString &prompt, TextAnswer answered) override;
     void confirmHost(const HostQuestion &question, ConfirmAnswer answered) override;
     void showStatus(const QString &text) override;
-    void openConnectionURL(
-        const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered) override;
     void beginBrowserSignIn(const QString &instructions,
         const QUrl &url,
         bool openNow,
@@ -42,8 +42,6 @@ public:
         const QString &prompt, const QStringList &choices, ChoiceAnswer answered) override;
 
 private:
-    // Opens `url`; once it is handed on, the status line says so, with `expiration`.
-    void open(const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered);
     void showOpened();
 
     QPointer<QWidget> m_window;

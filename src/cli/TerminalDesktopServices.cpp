@@ -28,18 +28,7 @@ TerminalDesktopServices::TerminalDesktopServices(
         ::sigaction(givenSignals[i], nullptr, &m_givenActions[i]);
 }
 
-void TerminalDesktopServices::openURL(const QUrl &url, OpenAnswer answered)
-{
-    handOff(url, std::nullopt, std::move(answered));
-}
-
-void TerminalDesktopServices::openConnectionURL(
-    const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered)
-{
-    handOff(url, expiration, std::move(answered));
-}
-
-void TerminalDesktopServices::handOff(
+void TerminalDesktopServices::openURL(
     const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered)
 {
     m_handedOff = true;

@@ -31,7 +31,9 @@ public:
         std::FILE *out = stdout,
         std::FILE *err = stderr);
 
-    void openURL(const QUrl &url, OpenAnswer answered) override;
+    // Hands the URL on as the mode says; `expiration` is told once it is handed on.
+    void openURL(
+        const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered) override;
     void showAlertSheet(const QString &messageText, const QString &informativeText) override;
     void setBusy(bool) override { }
     // On /dev/tty, so that it works while standard input and output are redirected; absent
@@ -39,8 +41,6 @@ public:
     void askForText(const QString &prompt, TextAnswer answered) override;
     // On standard error, one line each, when verbose.
     void showStatus(const QString &text) override;
-    void openConnectionURL(
-        const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered) override;
     // Yes for an allowed host; else asked on /dev/tty, no by default, and without a terminal
     // or on no the alert "Untrusted host".
     void confirmHost(const HostQuestion &question, ConfirmAnswer answered) override;
@@ -63,8 +63,6 @@ public:
     int finish();
 
 private:
-    // Hands the URL on as the mode says; `expiration` is told once it is handed on.
-    void handOff(const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered);
     void writeConnection(const QUrl &url, const std::optional<QDateTime> &expiration);
     void runCommand();
     // The alert of the modes that need a connection, for `what` came instead.

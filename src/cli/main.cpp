@@ -1,3 +1,4 @@
+#include "CommandLine.h"
 #include "ConnectFlow.h"
 #include "InterruptNotifier.h"
 #include "TerminalDesktopServices.h"
@@ -55,36 +56,32 @@ bool isRunnable(const QString &program)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("iamlink-cli"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(IAMLINK_VERSION));
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Turns a Redshift IAM URL such as\n"
-        "  jdbc:redshift:iam://examplecluster.abc123.us-west-2.redshift.amazonaws.com:5439/dev"
-        "?DbUser=...\n"
-        "into a postgres:// URL with temporary credentials from Redshift and opens it with\n"
-        "the desktop's handler; any other URL is opened as given, less a leading jdbc:.\n"
-        "Without URL, or with -, the URL is read from standard input, so that keys in it\n"
-        "stay out of process lists and shell history.\n"
-        "\n"
-        "After --, iamlink-cli becomes COMMAND (searched in PATH) with the connection in\n"
-        "libpq's variables PGHOST, PGPORT, PGDATABASE, PGUSER, PGPASSWORD (and PGSSLMODE, …),\n"
-        "so that the password is on no command line:\n"
-        "  iamlink-cli URL -- pg_dump -Fc -f dump.pgc\n"
-        "  eval \"$(iamlink-cli --env URL)\"\n"
-        "\n"
-        "AWS keys come from the URL (AccessKeyID, SecretAccessKey, SessionToken), a Profile\n"
-        "item, AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY, else the AWS_PROFILE or default\n"
-        "profile of the AWS CLI's files, as the AWS CLI finds them.\n"
-        "\n"
-        "Exit status: 0 done, 1 an alert (printed on standard error), 2 bad usage; after --,\n"
-        "COMMAND's, or 127 when it is not found.\n"
-        "Environment: besides the AWS CLI's key, profile and region variables,\n"
-        "AWS_ENDPOINT_URL_<SERVICE> or AWS_ENDPOINT_URL replaces an endpoint; AWS_CA_BUNDLE\n"
-        "adds trusted certificates; http_proxy, https_proxy and no_proxy are honoured."));
-    const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption versionOption = parser.addVersionOption();
+    CommandLine commandLine(QStringLiteral("iamlink-cli"),
+        QStringLiteral(
+            "Turns a Redshift IAM URL such as\n"
+            "  jdbc:redshift:iam://examplecluster.abc123.us-west-2.redshift.amazonaws.com:5439/dev"
+            "?DbUser=...\n"
+            "into a postgres:// URL with temporary credentials from Redshift and opens it with\n"
+            "the desktop's handler; any other URL is opened as given, less a leading jdbc:.\n"
+            "Without URL, or with -, the URL is read from standard input, so that keys in it\n"
+            "stay out of process lists and shell history.\n"
+            "\n"
+            "After --, iamlink-cli becomes COMMAND (searched in PATH) with the connection in\n"
+            "libpq's variables PGHOST, PGPORT, PGDATABASE, PGUSER, PGPASSWORD (and PGSSLMODE, …),\n"
+            "so that the password is on no command line:\n"
+            "  iamlink-cli URL -- pg_dump -Fc -f dump.pgc\n"
+            "  eval \"$(iamlink-cli --env URL)\"\n"
+            "\n"
+            "AWS keys come from the URL (AccessKeyID, SecretAccessKey, SessionToken), a Profile\n"
+            "item, AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY, else the AWS_PROFILE or default\n"
+            "profile of the AWS CLI's files, as the AWS CLI finds them.\n"
+            "\n"
+            "Exit status: 0 done, 1 an alert (printed on standard error), 2 bad usage; after --,\n"
+            "COMMAND's, or 127 when it is not found.\n"
+            "Environment: besides the AWS CLI's key, profile and region variables,\n"
+            "AWS_ENDPOINT_URL_<SERVICE> or AWS_ENDPOINT_URL replaces an endpoint; AWS_CA_BUNDLE\n"
+            "adds trusted certificates; http_proxy, https_proxy and no_proxy are honoured."));
+    QCommandLineParser &parser = commandLine.parser;
     const QCommandLineOption printOption(QStringLiteral("print"),
         QStringLiteral("Write the URL to standard output instead of opening it."));
     parser.addOption(printOption);
@@ -123,10 +120,8 @@ int main(int argc, char *argv[])
         arguments.resize(dashes);
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
-    if (parser.isSet(helpOption))
-        parser.showHelp(0);
-    if (parser.isSet(versionOption))
-        parser.showVersion();
+    if (commandLine.answeredHelpOrVersion())
+        return 0;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 1)
         return usageError(QStringLiteral("too many arguments"));

@@ -291,8 +291,7 @@ void ConnectFlow::completeConnection(CredentialsResult result, QUrl connectionUR
         connectionURL.setPassword(present(*result.dbPassword), QUrl::DecodedMode);
         if (connectionURL.isValid()) {
             m_desktop.showStatus(QStringLiteral("Opening…"));
-            m_desktop.openConnectionURL(
-                connectionURL, result.expiration, openAnswer(connectionURL.scheme()));
+            m_desktop.openURL(connectionURL, result.expiration, openAnswer(connectionURL.scheme()));
             return;
         }
     }
@@ -302,7 +301,7 @@ void ConnectFlow::completeConnection(CredentialsResult result, QUrl connectionUR
 void ConnectFlow::open(const QUrl &url)
 {
     m_desktop.showStatus(QStringLiteral("Opening…"));
-    m_desktop.openURL(url, openAnswer(url.scheme()));
+    m_desktop.openURL(url, std::nullopt, openAnswer(url.scheme()));
 }
 
 DesktopServices::OpenAnswer ConnectFlow::openAnswer(const QString &scheme)

@@ -1,3 +1,4 @@
+#include "CommandLine.h"
 #include "PsqlCommand.h"
 
 #include <QCommandLineParser>
@@ -33,36 +34,30 @@ int fail(const QString &reason, int status)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("iamlink-psql"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(IAMLINK_VERSION));
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Opens a postgres:// or postgresql:// URL in psql; the desktop entry that comes with\n"
-        "iamlink runs it in a terminal for postgres: links. The password leaves the URL for\n"
-        "the PGPASSWORD variable, so that it appears on no command line; without one, the\n"
-        "PGPASSWORD this program was given reaches psql unchanged. psql gets the URL's host\n"
-        "(or list of hosts), port, user and database, and of its query only what a link may\n"
-        "set: sslmode, sslrootcert, connect_timeout, application_name, client_encoding,\n"
-        "target_session_attrs, keepalives, keepalives_idle, keepalives_interval,\n"
-        "keepalives_count and tcp_user_timeout, matched exactly. Everything else (such as\n"
-        "hostaddr, service, passfile, password, options or JDBC's DbGroups) is left out and\n"
-        "named on standard error; ssl=true becomes sslmode=require. psql then replaces this\n"
-        "program.\n"
-        "\n"
-        "Exit status: psql's own once it runs; 2 bad usage or not a postgres URL; 126 psql\n"
-        "could not be started; 127 psql is not installed."));
-    const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption versionOption = parser.addVersionOption();
+    CommandLine commandLine(QStringLiteral("iamlink-psql"),
+        QStringLiteral(
+            "Opens a postgres:// or postgresql:// URL in psql; the desktop entry that comes with\n"
+            "iamlink runs it in a terminal for postgres: links. The password leaves the URL for\n"
+            "the PGPASSWORD variable, so that it appears on no command line; without one, the\n"
+            "PGPASSWORD this program was given reaches psql unchanged. psql gets the URL's host\n"
+            "(or list of hosts), port, user and database, and of its query only what a link may\n"
+            "set: sslmode, sslrootcert, connect_timeout, application_name, client_encoding,\n"
+            "target_session_attrs, keepalives, keepalives_idle, keepalives_interval,\n"
+            "keepalives_count and tcp_user_timeout, matched exactly. Everything else (such as\n"
+            "hostaddr, service, passfile, password, options or JDBC's DbGroups) is left out and\n"
+            "named on standard error; ssl=true becomes sslmode=require. psql then replaces this\n"
+            "program.\n"
+            "\n"
+            "Exit status: psql's own once it runs; 2 bad usage or not a postgres URL; 126 psql\n"
+            "could not be started; 127 psql is not installed."));
+    QCommandLineParser &parser = commandLine.parser;
     parser.addPositionalArgument(QStringLiteral("URL"), QStringLiteral("The URL to open."));
     if (!parser.parse(QCoreApplication::arguments())) {
         say(parser.errorText());
         return 2;
     }
-    if (parser.isSet(helpOption))
-        parser.showHelp(0);
-    if (parser.isSet(versionOption))
-        parser.showVersion();
+    if (commandLine.answeredHelpOrVersion())
+        return 0;
     if (parser.positionalArguments().size() != 1) {
         say(QStringLiteral("one URL expected; see --help"));
         return 2;

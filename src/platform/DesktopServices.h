@@ -26,8 +26,12 @@ public:
     virtual ~DesktopServices() = default;
 
     // Offers `url` to the application registered for its scheme; `answered` runs once, later,
-    // on the main thread (possibly before openURL returns).
-    virtual void openURL(const QUrl &url, OpenAnswer answered) = 0;
+    // on the main thread (possibly before openURL returns). For a connection URL made with
+    // temporary credentials, `expiration` tells when its password stops working, if the
+    // service said.
+    virtual void openURL(
+        const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered)
+        = 0;
     // A fresh alert with one dismiss button; returns at once.
     virtual void showAlertSheet(const QString &messageText, const QString &informativeText) = 0;
     // The busy state: the connect button disabled and the progress indicator running.
@@ -52,15 +56,6 @@ public:
     // What the connect is waiting for, one short sentence ("Asking AWS for credentials…") for
     // a status line, until the next one or the connect's end.
     virtual void showStatus(const QString &text) { Q_UNUSED(text) }
-    // Hands on the connection URL made with temporary credentials, whose password stops
-    // working at `expiration` (when the service said): opened as any URL unless a front end
-    // does more with it.
-    virtual void openConnectionURL(
-        const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered)
-    {
-        Q_UNUSED(expiration)
-        openURL(url, std::move(answered));
-    }
 
     // The index of the choice the user made; absent when they declined or nobody can be asked.
     using ChoiceAnswer = std::function<void(const std::optional<qsizetype> &index)>;

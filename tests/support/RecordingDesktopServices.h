@@ -5,20 +5,14 @@
 #include <QStringList>
 
 // Records what the connect flow asks of the desktop, in order, as short texts:
-// "open <url as sent>" (then " expires <ISO 8601>" for a connection URL whose expiration is
-// known), "alert <message>|<informative>", "busy on", "busy off", "ask <prompt>",
-// "confirm <host>|<cluster or workgroup>|<database user>", "status <text>",
-// "sign-in <instructions>|<url>[ now]", "sign-in end", "choose <prompt>|<choice>|<choice>…". An
-// opened URL is answered at once with `openProblem`, a question with `textAnswer`, a host with
-// `hostConfirmed`, a choice with `choiceAnswer`; a sign-in's page goes to `browser`, if set,
-// and its cancel is kept.
+// "open <url as sent>" (then " expires <ISO 8601>" when the expiration is known), "alert
+// <message>|<informative>", "busy on", "busy off", "ask <prompt>", "confirm <host>|<cluster or
+// workgroup>|<database user>", "status <text>", "sign-in <instructions>|<url>[ now]", "sign-in
+// end", "choose <prompt>|<choice>|<choice>…". An opened URL is answered at once with `openProblem`,
+// a question with `textAnswer`, a host with `hostConfirmed`, a choice with `choiceAnswer`; a
+// sign-in's page goes to `browser`, if set, and its cancel is kept.
 class RecordingDesktopServices : public DesktopServices {
 public:
-    void openURL(const QUrl &url, OpenAnswer answered) override
-    {
-        events.append(QStringLiteral("open ") + QString::fromUtf8(url.toEncoded()));
-        answered(openProblem);
-    }
     void showAlertSheet(const QString &messageText, const QString &informativeText) override
     {
         events.append(QStringLiteral("alert ") + messageText + u'|' + informativeText);
@@ -38,7 +32,7 @@ public:
     {
         events.append(QStringLiteral("status ") + text);
     }
-    void openConnectionURL(
+    void openURL(
         const QUrl &url, const std::optional<QDateTime> &expiration, OpenAnswer answered) override
     {
         events.append(QStringLiteral("open ") + QString::fromUtf8(url.toEncoded())
