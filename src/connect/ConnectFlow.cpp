@@ -132,10 +132,10 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
     }
     // The user's own keys would buy a password for a host that anyone could have written.
     m_confirming = true;
-    m_desktop.confirmHost(
-        { url.connectionURL.host(), url.target(),
-            url.workgroupName ? QString()
-                              : url.parameter(QStringLiteral("DbUser")).value_or(QString()) },
+    m_desktop.confirmHost({ url.connectionURL.host(), url.target(),
+                              url.workgroupName || url.usesGroupFederation()
+                                  ? QString()
+                                  : url.parameter(QStringLiteral("DbUser")).value_or(QString()) },
         [self = QPointer(this), resolver, url, region = std::get<QString>(region)](
             bool confirmed) mutable {
             if (!self || !std::exchange(self->m_confirming, false))
