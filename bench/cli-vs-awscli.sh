@@ -55,7 +55,7 @@ unset AWS_ENDPOINT_URL_REDSHIFT AWS_CA_BUNDLE AWS_PROFILE http_proxy https_proxy
 url="jdbc:redshift:iam://examplecluster.abc123xyz789.us-west-2.redshift.amazonaws.com:5439/dev?AccessKeyID=$AWS_ACCESS_KEY_ID&SecretAccessKey=$AWS_SECRET_ACCESS_KEY&DbUser=alice&sslmode=require"
 
 # Both must really work before they are timed.
-"$cli" --print "$url" | grep -q '^postgres://IAM%3Aalice:' \
+"$cli" --print "$url" 2>/dev/null | grep -q '^postgres://IAM%3Aalice:' \
     || { echo "cli-vs-awscli: iamlink-cli did not print the connection URL" >&2; exit 1; }
 "$aws" redshift get-cluster-credentials --cluster-identifier examplecluster --db-user alice \
     --endpoint-url "$endpoint" --region us-west-2 --output text | grep -q 'IAM:alice' \
