@@ -168,7 +168,8 @@ std::variant<SigningStages, SigningError> AWSURLRequestSigner::signingStages(
     stages.credentialScope = credentialScope(stages.dateStamp);
     stages.stringToSign
         = stringToSign(stages.requestTimestamp, stages.credentialScope, stages.canonicalRequest);
-    stages.signature = computeSignature(stages.stringToSign, credentials.secretAccessKey, stages.dateStamp);
+    stages.signature
+        = computeSignature(stages.stringToSign, credentials.secretAccessKey, stages.dateStamp);
     stages.authorization = hmacShaTypeString + u" Credential="_s + credentials.accessKeyId + u'/'
         + stages.credentialScope + u", SignedHeaders="_s + headers.signedHeaders + u", Signature="_s
         + stages.signature;

@@ -82,29 +82,26 @@ int main(int argc, char *argv[])
             "AWS_ENDPOINT_URL_<SERVICE> or AWS_ENDPOINT_URL replaces an endpoint; AWS_CA_BUNDLE\n"
             "adds trusted certificates; http_proxy, https_proxy and no_proxy are honoured."));
     QCommandLineParser &parser = commandLine.parser;
-    const QCommandLineOption printOption(QStringLiteral("print"),
-        QStringLiteral("Write the URL to standard output instead of opening it."));
-    parser.addOption(printOption);
-    const QCommandLineOption envOption(QStringLiteral("env"),
-        QStringLiteral("Write the connection as export lines for a POSIX shell's eval."));
-    parser.addOption(envOption);
-    const QCommandLineOption jsonOption(QStringLiteral("json"),
-        QStringLiteral("Write the connection as one JSON object (url, host, port, database, "
-                       "user, password, expiration)."));
-    parser.addOption(jsonOption);
-    const QCommandLineOption verboseOption(QStringLiteral("verbose"),
-        QStringLiteral("Tell on standard error what iamlink-cli is waiting for."));
-    parser.addOption(verboseOption);
-    const QCommandLineOption allowHostOption(QStringLiteral("allow-host"),
-        QStringLiteral("Let the password go to HOST without asking, although it is not AWS's own "
-                       "name for the cluster (a domain name, load balancer or tunnel of yours). "
-                       "Repeatable."),
-        QStringLiteral("HOST"));
-    parser.addOption(allowHostOption);
-    const QCommandLineOption noBrowserOption(QStringLiteral("no-browser"),
-        QStringLiteral("Sign-ins in a browser (IAM Identity Center, SAML): write the page to "
-                       "open instead of opening it."));
-    parser.addOption(noBrowserOption);
+    parser.addOptions({
+        { QStringLiteral("print"),
+            QStringLiteral("Write the URL to standard output instead of opening it.") },
+        { QStringLiteral("env"),
+            QStringLiteral("Write the connection as export lines for a POSIX shell's eval.") },
+        { QStringLiteral("json"),
+            QStringLiteral("Write the connection as one JSON object (url, host, port, database, "
+                           "user, password, expiration).") },
+        { QStringLiteral("verbose"),
+            QStringLiteral("Tell on standard error what iamlink-cli is waiting for.") },
+        { QStringLiteral("allow-host"),
+            QStringLiteral(
+                "Let the password go to HOST without asking, although it is not AWS's own "
+                "name for the cluster (a domain name, load balancer or tunnel of yours). "
+                "Repeatable."),
+            QStringLiteral("HOST") },
+        { QStringLiteral("no-browser"),
+            QStringLiteral("Sign-ins in a browser (IAM Identity Center, SAML): write the page to "
+                           "open instead of opening it.") },
+    });
     parser.addPositionalArgument(QStringLiteral("URL"),
         QStringLiteral("The URL to open; - or none reads standard input."),
         QStringLiteral("[URL]"));
@@ -125,8 +122,9 @@ int main(int argc, char *argv[])
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 1)
         return usageError(QStringLiteral("too many arguments"));
-    const bool print = parser.isSet(printOption), env = parser.isSet(envOption),
-               json = parser.isSet(jsonOption), run = dashes >= 0;
+    const bool print = parser.isSet(QStringLiteral("print")),
+               env = parser.isSet(QStringLiteral("env")),
+               json = parser.isSet(QStringLiteral("json")), run = dashes >= 0;
     if (int(print) + int(env) + int(json) + int(run) > 1)
         return usageError(QStringLiteral("--print, --env, --json and -- exclude each other"));
     if (run && command.isEmpty())
@@ -148,10 +146,10 @@ int main(int argc, char *argv[])
             : json                        ? OpenMode::JSON
             : run                         ? OpenMode::Command
                                           : OpenMode::Desktop,
-        parser.values(allowHostOption));
+        parser.values(QStringLiteral("allow-host")));
     desktop.setCommand(command);
-    desktop.setVerbose(parser.isSet(verboseOption));
-    desktop.setOpensBrowser(!parser.isSet(noBrowserOption));
+    desktop.setVerbose(parser.isSet(QStringLiteral("verbose")));
+    desktop.setOpensBrowser(!parser.isSet(QStringLiteral("no-browser")));
     ConnectFlow flow(desktop);
     InterruptNotifier interrupts;
     QObject::connect(&interrupts, &InterruptNotifier::interrupted, &flow, &ConnectFlow::cancel);
