@@ -7,7 +7,6 @@
 #include "RedshiftCredentialsRequest.h"
 #include "RedshiftDescribeClustersRequest.h"
 #include "RedshiftServerlessCredentialsRequest.h"
-#include "SAMLCredentialsSource.h"
 
 #include <algorithm>
 
@@ -117,17 +116,20 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
         showAlertSheet(*alert);
         return;
     }
+    // The identity provider's sign-in, checked before anything is asked of the user.
+    std::optional<SAMLCredentialsSource::Settings> plugin;
     if (url.pluginName) {
-        if (const auto settings = pluginSettings(url, std::get<QString>(region));
-            const Alert *alert = std::get_if<Alert>(&settings)) {
+        auto settings = pluginSettings(url, std::get<QString>(region));
+        if (const Alert *alert = std::get_if<Alert>(&settings)) {
             showAlertSheet(*alert);
             return;
         }
+        plugin = std::get<SAMLCredentialsSource::Settings>(std::move(settings));
     }
     m_cancelled = false;
     setBusy(true);
     if (url.hasKeys() || url.isTrustedHost()) {
-        resolveKeys(resolver, url, std::get<QString>(region));
+        resolveKeys(resolver, url, std::get<QString>(region), plugin);
         return;
     }
     // The user's own keys would buy a password for a host that anyone could have written.
@@ -136,22 +138,24 @@ void ConnectFlow::openRedshiftIAMURL(const QString &text)
                               url.workgroupName || url.usesGroupFederation()
                                   ? QString()
                                   : url.parameter(QStringLiteral("DbUser")).value_or(QString()) },
-        [self = QPointer(this), resolver, url, region = std::get<QString>(region)](
+        [self = QPointer(this), resolver, url, region = std::get<QString>(region), plugin](
             bool confirmed) mutable {
             if (!self || !std::exchange(self->m_confirming, false))
                 return;
             if (confirmed)
-                return self->resolveKeys(resolver, url, region);
+                return self->resolveKeys(resolver, url, region, plugin);
             self->setBusy(false);
             Q_EMIT self->finished();
         });
 }
 
-void ConnectFlow::resolveKeys(
-    CredentialsResolver &resolver, const RedshiftIAMURL &url, const QString &region)
+void ConnectFlow::resolveKeys(CredentialsResolver &resolver,
+    const RedshiftIAMURL &url,
+    const QString &region,
+    const std::optional<SAMLCredentialsSource::Settings> &plugin)
 {
-    if (url.pluginName) {
-        signInWithPlugin(url, region);
+    if (plugin) {
+        signInWithPlugin(url, region, *plugin);
         return;
     }
     m_desktop.showStatus(QStringLiteral("Finding AWS keys…"));
@@ -162,10 +166,11 @@ void ConnectFlow::resolveKeys(
         });
 }
 
-void ConnectFlow::signInWithPlugin(const RedshiftIAMURL &url, const QString &region)
+void ConnectFlow::signInWithPlugin(const RedshiftIAMURL &url,
+    const QString &region,
+    const SAMLCredentialsSource::Settings &settings)
 {
-    auto *source = new SAMLCredentialsSource(
-        m_send, m_desktop, std::get<SAMLCredentialsSource::Settings>(pluginSettings(url, region)));
+    auto *source = new SAMLCredentialsSource(m_send, m_desktop, settings);
     source->setParent(this);
     lastTask = source;
     source->fetch(

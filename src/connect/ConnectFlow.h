@@ -7,6 +7,7 @@
 #include "DesktopServices.h"
 #include "HttpClient.h"
 #include "RedshiftIAMURL.h"
+#include "SAMLCredentialsSource.h"
 
 #include <QObject>
 #include <QPointer>
@@ -42,9 +43,14 @@ Q_SIGNALS:
 
 private:
     void openRedshiftIAMURL(const QString &text);
-    void resolveKeys(
-        CredentialsResolver &resolver, const RedshiftIAMURL &url, const QString &region);
-    void signInWithPlugin(const RedshiftIAMURL &url, const QString &region);
+    // Through the identity provider's sign-in when the URL names one, else the resolver.
+    void resolveKeys(CredentialsResolver &resolver,
+        const RedshiftIAMURL &url,
+        const QString &region,
+        const std::optional<SAMLCredentialsSource::Settings> &plugin);
+    void signInWithPlugin(const RedshiftIAMURL &url,
+        const QString &region,
+        const SAMLCredentialsSource::Settings &settings);
     void requestCredentials(const RedshiftIAMURL &url,
         const QString &region,
         const CredentialsResolver::Resolution &resolved);
